@@ -1,0 +1,2 @@
+#pragma once
+// File-system and clock part of the model's test controls (see ModelControl.h).

@@ -1,0 +1,4 @@
+#include "platform/model/ModelControl.h"
+namespace model::detail {
+void ResetRegistry() {}
+} // namespace model::detail

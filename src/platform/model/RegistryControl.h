@@ -1,0 +1,2 @@
+#pragma once
+// Registry part of the model's test controls (see ModelControl.h).
