@@ -1,1 +1,79 @@
+// Real file search and file time calls.
+
 #include "platform/Platform.h"
+// <windows.h> after the boundary header: it turns the Windows names into macros.
+#include <windows.h>
+
+#include <cstdint>
+#include <cstring>
+
+namespace {
+
+::HANDLE ToNative(platform::HANDLE handle) {
+    return reinterpret_cast<::HANDLE>(static_cast<std::uintptr_t>(handle));
+}
+
+platform::HANDLE FromNative(::HANDLE handle) {
+    return static_cast<platform::HANDLE>(reinterpret_cast<std::uintptr_t>(handle));
+}
+
+::FILETIME ToNative(const platform::FILETIME& time) { return {time.dwLowDateTime, time.dwHighDateTime}; }
+
+platform::FILETIME FromNative(const ::FILETIME& time) { return {time.dwLowDateTime, time.dwHighDateTime}; }
+
+} // namespace
+
+namespace platform {
+
+HANDLE FindFirstFileA(const char* fileName, WIN32_FIND_DATAA* findData) {
+    ::WIN32_FIND_DATAA native{};
+    const ::HANDLE search = ::FindFirstFileA(fileName, &native);
+    if (search != INVALID_HANDLE_VALUE && findData != nullptr) {
+        findData->dwFileAttributes = native.dwFileAttributes;
+        findData->ftCreationTime = FromNative(native.ftCreationTime);
+        findData->ftLastAccessTime = FromNative(native.ftLastAccessTime);
+        findData->ftLastWriteTime = FromNative(native.ftLastWriteTime);
+        findData->nFileSizeHigh = native.nFileSizeHigh;
+        findData->nFileSizeLow = native.nFileSizeLow;
+        findData->dwReserved0 = native.dwReserved0;
+        findData->dwReserved1 = native.dwReserved1;
+        static_assert(sizeof findData->cFileName == sizeof native.cFileName);
+        static_assert(sizeof findData->cAlternateFileName == sizeof native.cAlternateFileName);
+        std::memcpy(findData->cFileName, native.cFileName, sizeof native.cFileName);
+        std::memcpy(findData->cAlternateFileName, native.cAlternateFileName,
+                    sizeof native.cAlternateFileName);
+    }
+    return FromNative(search);
+}
+
+BOOL FindClose(HANDLE findFile) { return ::FindClose(ToNative(findFile)); }
+
+BOOL FileTimeToLocalFileTime(const FILETIME* fileTime, FILETIME* localFileTime) {
+    if (fileTime == nullptr || localFileTime == nullptr) {
+        return FALSE;
+    }
+    const ::FILETIME utc = ToNative(*fileTime);
+    ::FILETIME local{};
+    const BOOL ok = ::FileTimeToLocalFileTime(&utc, &local);
+    if (ok) {
+        *localFileTime = FromNative(local);
+    }
+    return ok;
+}
+
+BOOL FileTimeToDosDateTime(const FILETIME* fileTime, WORD* fatDate, WORD* fatTime) {
+    if (fileTime == nullptr || fatDate == nullptr || fatTime == nullptr) {
+        return FALSE;
+    }
+    const ::FILETIME local = ToNative(*fileTime);
+    ::WORD date = 0;
+    ::WORD time = 0;
+    const BOOL ok = ::FileTimeToDosDateTime(&local, &date, &time);
+    if (ok) {
+        *fatDate = date;
+        *fatTime = time;
+    }
+    return ok;
+}
+
+} // namespace platform
