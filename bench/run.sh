@@ -1,0 +1,106 @@
+#!/usr/bin/env bash
+# Start-up benchmark under Wine: the median time from process start to the
+# first message box, for lobbyfix.exe and for two bare programs that only
+# show one box, one carrying lobbyfix's application manifest and one
+# without. Prints both ratios, the executable's size and its imported DLLs.
+#
+#   bash bench/run.sh          (BENCH_RUNS=11 by default, at least 9)
+#
+# Everything runs in one Wine session (one prefix under build/bench, one
+# persistent wineserver) on a virtual X screen, and the programs take turns,
+# so that a slow moment of the machine is shared among them.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+runs=${BENCH_RUNS:-11}
+if ((runs < 9)); then
+    echo "BENCH_RUNS must be at least 9" >&2
+    exit 2
+fi
+out=$root/build/bench
+mkdir -p "$out"
+
+bash scripts/install-deps.sh
+
+echo "== building lobbyfix.exe (windows preset)"
+have_lobbyfix=1
+cmake --preset windows >/dev/null
+if ! cmake --build --preset windows --target lobbyfix -j"$(nproc)" >"$out/build.log" 2>&1; then
+    tail -20 "$out/build.log"
+    echo "lobbyfix.exe did not build; measuring the bare programs only"
+    have_lobbyfix=0
+fi
+# The manifest as the Windows build configures it from res/.
+manifest=$root/build/windows/src/app/generated/lobbyfix.manifest
+exe=$root/build/windows/lobbyfix.exe
+if ((have_lobbyfix)) && [[ ! -f $exe ]]; then
+    echo "no $exe; measuring the bare programs only"
+    have_lobbyfix=0
+fi
+
+echo "== building the watcher and the bare programs"
+cc=i686-w64-mingw32-gcc
+flags=(-O2 -Wall -Wextra -Werror -static -s)
+$cc "${flags[@]}" -o "$out/watcher.exe" bench/watcher.c
+$cc "${flags[@]}" -mwindows -o "$out/bare-plain.exe" bench/bare-box.c
+programs=(bare-plain.exe)
+if [[ -f $manifest ]]; then
+    # Resource type 24 (manifest), id 1: the one the loader applies.
+    printf '1 24 "%s"\n' "$manifest" >"$out/bare-manifest.rc"
+    i686-w64-mingw32-windres "$out/bare-manifest.rc" -O coff -o "$out/bare-manifest.res"
+    $cc "${flags[@]}" -mwindows -o "$out/bare-manifest.exe" bench/bare-box.c "$out/bare-manifest.res"
+    programs=(bare-manifest.exe "${programs[@]}")
+else
+    echo "no configured manifest at $manifest; skipping the bare program with it"
+fi
+if ((have_lobbyfix)); then
+    cp "$exe" "$out/lobbyfix.exe"
+    programs=(lobbyfix.exe "${programs[@]}")
+fi
+
+echo "== measuring ${programs[*]}: $runs runs each, alternating"
+export WINEPREFIX=$out/prefix
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEDEBUG=-all
+results=$out/results.txt
+mkdir -p "$WINEPREFIX"
+# Wine's helper processes outlive the programs, so output goes to files.
+(
+    cd "$out"
+    xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+        wineserver -p 30
+        wine wineboot -i >wineboot.log 2>&1
+        wine watcher.exe "$1" 30 "${@:2}" >results.txt 2>watcher.err
+        rc=$?
+        wineserver -k || true
+        exit $rc' _ "$runs" "${programs[@]}"
+) || {
+    cat "$out/watcher.err" >&2
+    echo "the watcher failed" >&2
+    exit 1
+}
+
+median() { awk -v p="$1" '$1 == "median" && $2 == p { print $3 }' "$results"; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a / b }'; }
+
+echo
+echo "== results (milliseconds from process start to the first box)"
+for p in "${programs[@]}"; do
+    printf '  %-20s median %8s ms  runs: %s\n' "$p" "$(median "$p")" \
+        "$(awk -v p="$p" '$1 == "run" && $3 == p { printf "%s ", $4 }' "$results")"
+done
+if ((have_lobbyfix)) && [[ -f $out/bare-manifest.exe ]]; then
+    r=$(ratio "$(median lobbyfix.exe)" "$(median bare-manifest.exe)")
+    verdict=$(awk -v r="$r" 'BEGIN { print (r <= 1.10 ? "within" : "OVER") }')
+    echo "  lobbyfix / bare with manifest:      $r ($verdict the 1.10 target)"
+fi
+if [[ -f $out/bare-manifest.exe ]]; then
+    echo "  bare with manifest / bare without: $(ratio "$(median bare-manifest.exe)" "$(median bare-plain.exe)")"
+fi
+if ((have_lobbyfix)); then
+    echo
+    echo "== lobbyfix.exe"
+    echo "  size: $(stat -c %s "$exe") bytes"
+    echo "  imports: $(i686-w64-mingw32-objdump -p "$exe" | awk '/DLL Name:/ { printf "%s ", $3 }')"
+fi
