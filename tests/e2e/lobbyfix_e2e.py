@@ -1,0 +1,406 @@
+#!/usr/bin/env python3
+"""End-to-end scenarios: the shipped lobbyfix.exe in a throwaway Wine prefix.
+
+  lobbyfix_e2e.py list                      names of the scenarios
+  lobbyfix_e2e.py setup   --prefix P --driver D --tool T
+  lobbyfix_e2e.py run NAME --prefix P --driver D --tool T
+  lobbyfix_e2e.py cleanup --prefix P --driver D --tool T
+
+setup makes a fresh 32-bit prefix with a persistent wineserver and Wine's
+null display driver; every scenario then starts from a machine without the
+game's App Paths entry, without its lobby registration and without game
+files, sets up what it needs, runs the tool through the driver and checks
+the boxes, the exit status and the registry; cleanup stops the wineserver
+and removes the prefix (set LOBBYFIX_KEEP_PREFIX=1 to keep it).
+"""
+
+import argparse
+import os
+import shutil
+import sys
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import winedriver  # noqa: E402
+from winedriver import REG_BINARY, REG_DWORD, REG_EXPAND_SZ, REG_SZ, Value  # noqa: E402
+
+APP_PATHS = "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\vrk.exe"
+APPLICATIONS = "Software\\Microsoft\\DirectPlay\\Applications"
+LOBBY = APPLICATIONS + "\\RZN"
+GAME = "C:\\Games\\Dunmarsh"
+GUID = "{5E7D19A2-3C84-4f0b-9A61-2B0F47C8E3D5}"
+
+# The boxes as the user reads them. "c" before "игрой" is the Latin letter,
+# the third letter of "Arсade" the Cyrillic one (U+0441).
+QUESTION_CAPTION = "Игра: Dunmarsh"
+QUESTION_TEXT = ("Устранение проблемы \u0063 игрой в интернет\n"
+                 + " " * 8 + "(GameSpy Ar\u0441ade не находит игру)\n"
+                 + "\n"
+                 + " " * 18 + "Устранить проблему?")
+SUCCESS_CAPTION = "Успех"
+SUCCESS_TEXT = (" " * 7 + "Проблема успешно устранена\n"
+                + " " * 14 + "Приятной вам игры!\n"
+                + "\n"
+                + "Посетите наш сайт в сети интернет\n"
+                + " " * 17 + "www.dunmarsh.ru")
+ERROR_CAPTION = "Ошибка"
+ERROR_TEXT = "Игра Dunmarsh не установлена на компьютере."
+
+IDOK, IDCANCEL = 1, 2
+OK_CANCEL = [IDOK, IDCANCEL]
+OK_ONLY = [IDOK]
+
+CONFIG = {}
+
+
+def sz(text):
+    """REG_SZ data as the tool writes it: the text's Windows-1251 bytes and a NUL."""
+    return Value(REG_SZ, len(text.encode("cp1251")) + 1, text.encode("cp1251") + b"\0")
+
+
+def registration(folder):
+    return {
+        "CurrentDirectory": sz(folder),
+        "Path": sz(folder),
+        "File": sz("VRK.exe"),
+        "Guid": sz(GUID),
+    }
+
+
+class Scenarios(unittest.TestCase):
+    """Each test is one run (or two) of the tool on a machine set up for it."""
+
+    maxDiff = None
+
+    @classmethod
+    def setUpClass(cls):
+        cls.prefix = winedriver.Prefix(CONFIG["prefix"], CONFIG["driver"])
+        cls.tool = winedriver.windows_path(CONFIG["tool"])
+
+    # ---- machine set-up ---------------------------------------------------
+
+    def setUp(self):
+        for path in ("Games", "vrk.exe", "Игры"):
+            target = self.prefix.drive_c(path)
+            if os.path.isdir(target):
+                shutil.rmtree(target)
+            elif os.path.lexists(target):
+                os.remove(target)
+        self.script = winedriver.Script()
+        self.script.reg_delete("HKLM", APP_PATHS).reg_delete("HKLM", LOBBY)
+
+    def install_file(self, windows_path, stamp=None):
+        """Puts a stub game executable at C:\\...; stamp is a `touch -d` date."""
+        self.assertTrue(windows_path.startswith("C:\\"))
+        target = self.prefix.drive_c(*windows_path[3:].split("\\"))
+        os.makedirs(os.path.dirname(target), exist_ok=True)
+        with open(target, "wb") as out:
+            out.write(b"MZ stub of the game executable\n")
+        if stamp is not None:
+            import subprocess
+            subprocess.run(["touch", "-d", stamp, target], check=True)
+        return target
+
+    def set_path(self, data, reg_type=REG_SZ):
+        self.script.reg_set("HKLM", APP_PATHS, "Path", reg_type, data)
+
+    def install_game(self, folder=GAME, stamp=None):
+        self.install_file(folder + "\\vrk.exe", stamp)
+        self.set_path(folder.encode("cp1251") + b"\0")
+
+    def run_tool(self, actions, cwd="C:\\Games", locale="ru_RU.UTF-8", runs=1):
+        """Runs the tool (runs times, with the same answers) and dumps the lobby key after each run."""
+        for _ in range(runs):
+            self.script.run(self.tool, cwd, actions)
+            self.script.reg_dump("HKLM", LOBBY)
+        os.makedirs(self.prefix.drive_c("Games"), exist_ok=True)
+        report = self.prefix.drive(self.script, self.id().split(".")[-1], locale=locale)
+        self.assertEqual([], report.timeouts, "a box or the tool timed out:\n" + "\n".join(report.lines))
+        self.assertEqual([], report.errors, "\n".join(report.lines))
+        self.assertTrue(report.done, "the driver did not finish:\n" + "\n".join(report.lines) + report.log)
+        return report
+
+    # ---- checks -----------------------------------------------------------
+
+    def assertBox(self, box, caption, text, buttons, icon, ansi=True):
+        self.assertEqual(caption, box.caption)
+        self.assertEqual(text, box.text)
+        self.assertEqual(buttons, sorted(box.buttons))
+        self.assertEqual(icon, box.icon)
+        if ansi:
+            # Read back through the ANSI calls of a Russian system, the box
+            # holds exactly the Windows-1251 bytes of its texts.
+            self.assertEqual(caption.encode("cp1251"), box.caption_ansi)
+            self.assertEqual(text.encode("cp1251"), box.text_ansi)
+
+    def assertQuestion(self, box, **kw):
+        self.assertBox(box, QUESTION_CAPTION, QUESTION_TEXT, OK_CANCEL, False, **kw)
+
+    def assertSuccess(self, box, **kw):
+        self.assertBox(box, SUCCESS_CAPTION, SUCCESS_TEXT, OK_CANCEL, False, **kw)
+
+    def assertError(self, box, **kw):
+        self.assertBox(box, ERROR_CAPTION, ERROR_TEXT, OK_ONLY, True, **kw)
+
+    def assertNotInstalled(self, report):
+        """Question answered, then the error box, status 1, nothing registered."""
+        self.assertEqual(2, len(report.boxes), report.boxes)
+        self.assertQuestion(report.boxes[0])
+        self.assertError(report.boxes[1])
+        self.assertEqual(1, report.exit_code)
+        self.assertIsNone(report.dumps[-1], "the lobby key was created")
+
+    def assertRegistered(self, report, folder, exit_code=0):
+        self.assertEqual(2, len(report.boxes), report.boxes)
+        self.assertQuestion(report.boxes[0])
+        self.assertSuccess(report.boxes[1])
+        self.assertEqual(exit_code, report.exit_code)
+        self.assertEqual(registration(folder), report.dumps[-1])
+
+    # ---- the question -----------------------------------------------------
+
+    def test_cancel_on_question(self):
+        self.install_game()
+        report = self.run_tool(["cancel"])
+        self.assertEqual(1, len(report.boxes))
+        self.assertQuestion(report.boxes[0])
+        self.assertEqual(1, report.exit_code)
+        self.assertIsNone(report.dumps[-1])
+
+    def test_close_or_escape_on_question(self):
+        self.install_game()
+        self.script.run(self.tool, "C:\\Games", ["escape"])
+        self.script.reg_dump("HKLM", LOBBY)
+        report = self.run_tool(["close"])
+        self.assertEqual(2, len(report.boxes))
+        for box in report.boxes:
+            self.assertQuestion(box)
+        self.assertEqual([1, 1], report.exit_codes)
+        self.assertEqual([None, None], report.dumps)
+
+    # ---- the game is not there --------------------------------------------
+
+    def test_missing_app_paths_key(self):
+        self.install_file(GAME + "\\vrk.exe")
+        self.assertNotInstalled(self.run_tool(["ok", "ok"]))
+
+    def test_app_paths_key_without_full_access(self):
+        # The user may read the key but not control it fully: every open asks
+        # for full access, so the game counts as not installed.
+        self.install_game()
+        self.script.reg_deny("HKLM", APP_PATHS)
+        self.assertNotInstalled(self.run_tool(["ok", "ok"]))
+
+    def test_missing_executable(self):
+        os.makedirs(self.prefix.drive_c("Games", "Dunmarsh"))
+        self.set_path(GAME.encode() + b"\0")
+        self.assertNotInstalled(self.run_tool(["ok", "close"]))
+
+    def test_directory_named_like_the_executable(self):
+        os.makedirs(self.prefix.drive_c("Games", "Dunmarsh", "vrk.exe"))
+        self.set_path(GAME.encode() + b"\0")
+        self.assertNotInstalled(self.run_tool(["ok", "ok"]))
+
+    def test_executable_written_before_1980(self):
+        self.install_game(stamp="1979-06-15 12:00:00")
+        self.assertNotInstalled(self.run_tool(["ok", "ok"]))
+
+    def test_lobby_key_that_cannot_be_created(self):
+        self.install_game()
+        self.script.reg_key("HKLM", APPLICATIONS)
+        self.script.reg_deny("HKLM", APPLICATIONS)
+        self.assertNotInstalled(self.run_tool(["ok", "ok"]))
+
+    def test_lobby_key_without_full_access(self):
+        self.install_game()
+        self.script.reg_set("HKLM", LOBBY, "Path", REG_SZ, b"C:\\Old\0")
+        self.script.reg_deny("HKLM", LOBBY)
+        report = self.run_tool(["ok", "ok"])
+        self.assertEqual(2, len(report.boxes))
+        self.assertError(report.boxes[1])
+        self.assertEqual(1, report.exit_code)
+        self.assertEqual({"Path": Value(REG_SZ, 7, b"C:\\Old\0")}, report.dumps[-1])
+
+    # ---- the game is registered -------------------------------------------
+
+    def test_success_ok(self):
+        self.install_game()
+        self.assertRegistered(self.run_tool(["ok", "ok"]), GAME)
+
+    def test_success_cancel_or_close_keeps_the_registration(self):
+        self.install_game()
+        self.script.run(self.tool, "C:\\Games", ["ok", "close"])
+        self.script.reg_dump("HKLM", LOBBY)
+        report = self.run_tool(["ok", "cancel"])
+        self.assertEqual(4, len(report.boxes))
+        self.assertSuccess(report.boxes[1])
+        self.assertSuccess(report.boxes[3])
+        self.assertEqual([1, 1], report.exit_codes)
+        self.assertEqual([registration(GAME)] * 2, report.dumps)
+
+    def test_executable_written_after_2044(self):
+        # Its MS-DOS stamp is negative as a signed number, and still valid.
+        self.install_game(stamp="2050-03-01 12:00:00")
+        self.assertRegistered(self.run_tool(["ok", "ok"]), GAME)
+
+    def test_read_only_executable(self):
+        target = self.install_file(GAME + "\\vrk.exe")
+        os.chmod(target, 0o444)
+        self.set_path(GAME.encode() + b"\0")
+        self.assertRegistered(self.run_tool(["ok", "ok"]), GAME)
+
+    def test_folder_with_trailing_backslash(self):
+        self.install_file(GAME + "\\vrk.exe")
+        self.set_path(GAME.encode() + b"\\\0")
+        self.assertRegistered(self.run_tool(["ok", "ok"]), GAME + "\\")
+
+    def test_empty_path_without_root_executable(self):
+        self.install_file(GAME + "\\vrk.exe")
+        self.set_path(b"\0")
+        self.assertNotInstalled(self.run_tool(["ok", "ok"]))
+
+    def test_missing_path_value_without_root_executable(self):
+        self.install_file(GAME + "\\vrk.exe")
+        self.script.reg_set("HKLM", APP_PATHS, "", REG_SZ, GAME.encode() + b"\\vrk.exe\0")
+        self.assertNotInstalled(self.run_tool(["ok", "ok"]))
+
+    def test_empty_path_with_root_executable(self):
+        # "\vrk.exe" names the file at the root of the current drive.
+        self.install_file("C:\\vrk.exe")
+        self.set_path(b"\0")
+        self.assertRegistered(self.run_tool(["ok", "ok"], cwd="C:\\Games"), "")
+
+    def test_missing_path_value_with_root_executable(self):
+        self.install_file("C:\\vrk.exe")
+        self.script.reg_key("HKLM", APP_PATHS)
+        self.assertRegistered(self.run_tool(["ok", "ok"], cwd="C:\\Games"), "")
+
+    def test_expandable_folder_used_literally(self):
+        # The folder holds a percent reference that would lead elsewhere if
+        # it were expanded; only the literal folder has the executable.
+        literal = "C:\\Games\\%DUNMARSH_HOME%"
+        self.install_file(literal + "\\vrk.exe")
+        os.makedirs(self.prefix.drive_c("Games", "Elsewhere"))
+        self.script.env("DUNMARSH_HOME", "Elsewhere")
+        self.set_path(literal.encode() + b"\0", REG_EXPAND_SZ)
+        report = self.run_tool(["ok", "ok"])
+        self.assertRegistered(report, literal)
+
+    def test_cyrillic_folder(self):
+        folder = "C:\\Игры\\Дюнмарш"
+        self.install_game(folder)
+        self.assertRegistered(self.run_tool(["ok", "ok"]), folder)
+
+    def test_second_run_leaves_the_same_registry(self):
+        self.install_game()
+        report = self.run_tool(["ok", "ok"], runs=2)
+        self.assertEqual([0, 0], report.exit_codes)
+        self.assertEqual(registration(GAME), report.dumps[0])
+        self.assertEqual(report.dumps[0], report.dumps[1])
+
+    def test_existing_registration_is_overwritten_and_other_values_survive(self):
+        self.install_game()
+        self.script.reg_set("HKLM", LOBBY, "Path", REG_EXPAND_SZ, b"D:\\Old\0")
+        self.script.reg_set("HKLM", LOBBY, "guid", REG_BINARY, b"\x01\x02")
+        self.script.reg_set("HKLM", LOBBY, "Launcher", REG_SZ, b"lobby.exe\0")
+        self.script.reg_set("HKLM", LOBBY, "Flags", REG_DWORD, b"\x07\0\0\0")
+        report = self.run_tool(["ok", "ok"])
+        expected = registration(GAME)
+        # Value names are case-insensitive: the old "guid" is replaced and
+        # keeps its stored spelling.
+        expected["guid"] = expected.pop("Guid")
+        expected["Launcher"] = Value(REG_SZ, 10, b"lobby.exe\0")
+        expected["Flags"] = Value(REG_DWORD, 4, b"\x07\0\0\0")
+        self.assertEqual(0, report.exit_code)
+        self.assertEqual(expected, report.dumps[-1])
+
+    # ---- a registry failure ----------------------------------------------
+
+    def test_path_of_wrong_type(self):
+        self.install_file(GAME + "\\vrk.exe")
+        self.set_path(b"\x01\0\0\0", REG_DWORD)
+        report = self.run_tool(["ok", "ok"])
+        self.assertEqual(2, len(report.boxes), report.boxes)
+        self.assertQuestion(report.boxes[0])
+        self.assertBox(report.boxes[1], ERROR_CAPTION, "Invalid data type for 'Path'", OK_ONLY, True)
+        self.assertEqual(2, report.exit_code)
+        self.assertIsNone(report.dumps[-1])
+
+    # ---- another system language ------------------------------------------
+
+    def test_boxes_read_in_russian_under_an_english_locale(self):
+        self.install_game()
+        self.script.run(self.tool, "C:\\Games", ["ok", "cancel"])
+        self.script.reg_dump("HKLM", LOBBY)
+        report = self.run_tool(["ok", "ok"], locale="en_US.UTF-8")
+        self.assertEqual(4, len(report.boxes))
+        # Through the ANSI calls of an English system the Cyrillic letters
+        # cannot be read; the Unicode texts must still be exact.
+        self.assertQuestion(report.boxes[0], ansi=False)
+        self.assertError(report.boxes[1], ansi=False)
+        self.assertQuestion(report.boxes[2], ansi=False)
+        self.assertSuccess(report.boxes[3], ansi=False)
+        self.assertEqual([1, 1], report.exit_codes)
+        self.assertEqual(registration(GAME), report.dumps[-1])
+
+    # ---- resources ---------------------------------------------------------
+
+    def test_resources_through_the_loader(self):
+        self.script.resources(self.tool)
+        report = self.prefix.drive(self.script, "resources")
+        self.assertTrue(report.done, report.lines)
+        templates = {
+            65507: "Invalid data type for '%s'",
+            65508: "Failed to set data for '%s'",
+            65509: "Failed to get data for '%s'",
+        }
+        for number, text in templates.items():
+            self.assertEqual((text, text.encode("ascii")), report.strings.get(number), number)
+        self.assertEqual(["MAINICON", "1"], report.resources["icon_group"])
+        manifest = bytes.fromhex(report.resources["manifest"][1]).decode("utf-8")
+        self.assertEqual("1", report.resources["manifest"][0])
+        self.assertIn("<assembly", manifest)
+        self.assertEqual("lobbyfix", report.version.get("ProductName"))
+
+
+def scenario_names():
+    loader = unittest.TestLoader()
+    return [name[len("test_"):] for name in loader.getTestCaseNames(Scenarios)]
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("command", choices=["list", "setup", "run", "cleanup"])
+    parser.add_argument("name", nargs="?")
+    parser.add_argument("--prefix")
+    parser.add_argument("--driver")
+    parser.add_argument("--tool")
+    args = parser.parse_args()
+
+    if args.command == "list":
+        print("\n".join(scenario_names()))
+        return 0
+    CONFIG.update(prefix=args.prefix, driver=args.driver, tool=args.tool)
+    prefix = winedriver.Prefix(args.prefix, args.driver)
+    if args.command == "setup":
+        os.makedirs(os.path.dirname(os.path.abspath(args.prefix)), exist_ok=True)
+        prefix.create(os.path.abspath(args.prefix) + ".setup.log")
+        print("prefix ready: " + prefix.path)
+        return 0
+    if args.command == "cleanup":
+        prefix.shutdown()
+        if os.environ.get("LOBBYFIX_KEEP_PREFIX") != "1":
+            shutil.rmtree(prefix.path, ignore_errors=True)
+        return 0
+    if args.name not in scenario_names():
+        parser.error("unknown scenario: %s" % args.name)
+    if not os.path.isdir(prefix.drive_c()):
+        print("no prefix at %s: run the setup first" % prefix.path, file=sys.stderr)
+        return 1
+    suite = unittest.TestSuite([Scenarios("test_" + args.name)])
+    result = unittest.TextTestRunner(verbosity=2, stream=sys.stdout).run(suite)
+    return 0 if result.wasSuccessful() else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
