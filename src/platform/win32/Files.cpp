@@ -9,6 +9,10 @@
 
 namespace {
 
+// Spelled out here, outside namespace platform: there the macro's HANDLE
+// would be the boundary's 32-bit number.
+const ::HANDLE kFailedSearch = INVALID_HANDLE_VALUE;
+
 ::HANDLE ToNative(platform::HANDLE handle) {
     return reinterpret_cast<::HANDLE>(static_cast<std::uintptr_t>(handle));
 }
@@ -28,7 +32,7 @@ namespace platform {
 HANDLE FindFirstFileA(const char* fileName, WIN32_FIND_DATAA* findData) {
     ::WIN32_FIND_DATAA native{};
     const ::HANDLE search = ::FindFirstFileA(fileName, &native);
-    if (search != INVALID_HANDLE_VALUE && findData != nullptr) {
+    if (search != kFailedSearch && findData != nullptr) {
         findData->dwFileAttributes = native.dwFileAttributes;
         findData->ftCreationTime = FromNative(native.ftCreationTime);
         findData->ftLastAccessTime = FromNative(native.ftLastAccessTime);
