@@ -54,7 +54,9 @@ std::optional<std::uint64_t> TicksFromCivil(const CivilTime& civil) {
         return std::nullopt;
     }
     const std::int64_t days = DaysFromCivil(civil.year, civil.month, civil.day) + kDaysFrom1601To1970;
-    const std::int64_t seconds = days * kSecondsPerDay + civil.hour * 3600 + civil.minute * 60 + civil.second;
+    const std::int64_t secondOfDay =
+        std::int64_t{civil.hour} * 3600 + std::int64_t{civil.minute} * 60 + civil.second;
+    const std::int64_t seconds = days * kSecondsPerDay + secondOfDay;
     return static_cast<std::uint64_t>(seconds) * kTicksPerSecond;
 }
 

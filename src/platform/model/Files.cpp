@@ -125,6 +125,7 @@ Entry& MakeDirectories(const paths::ParsedPath& path, std::size_t count,
 // The first entry that a search for `path` yields, as a directory listing
 // shows it (for "." and ".." under their own names), or nullopt.
 struct Found {
+    // cppcheck-suppress unusedStructMember ; read by FindFirstFileA below
     std::string name;
     DWORD attributes;
     std::uint64_t lastWrite;
