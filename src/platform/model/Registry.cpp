@@ -1,4 +1,566 @@
+// Model of the Windows registry: a tree of keys under the two predefined
+// roots, handles with the access they were opened for, and values kept as
+// the exact bytes they were set with. It answers the five registry calls the
+// way Windows (and Wine) do, including their failure statuses and what they
+// leave in the out-parameters.
+
 #include "platform/model/ModelControl.h"
-namespace model::detail {
-void ResetRegistry() {}
-} // namespace model::detail
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string_view>
+
+namespace model {
+namespace {
+
+using detail::Hex;
+using detail::Log;
+using detail::Quote;
+
+// Statuses and rights that only the model needs.
+constexpr LSTATUS kErrorNoAccess = 998; // ERROR_NOACCESS: a bad data pointer
+constexpr REGSAM kKeySetValue = 0x0002;
+constexpr REGSAM kKeyWrite = 0x20006;
+constexpr REGSAM kMaximumAllowed = 0x02000000;
+constexpr REGSAM kGenericAll = 0x10000000;
+constexpr REGSAM kGenericWrite = 0x40000000;
+constexpr REGSAM kGenericRead = 0x80000000;
+
+// Registry names match without regard to (ASCII) case.
+std::string Fold(std::string_view text) {
+    std::string folded(text);
+    std::transform(folded.begin(), folded.end(), folded.begin(), [](char c) {
+        return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    });
+    return folded;
+}
+
+bool SameName(std::string_view a, std::string_view b) { return Fold(a) == Fold(b); }
+
+struct Value {
+    std::string name;
+    DWORD type = REG_NONE;
+    std::string bytes;
+};
+
+struct Key {
+    std::string name; // as first created
+    Key* parent = nullptr;
+    HKEY root = 0;
+    std::vector<std::unique_ptr<Key>> children;
+    std::vector<Value> values; // in the order first set
+    bool fullAccessDenied = false;
+
+    Key* Child(std::string_view childName) const {
+        for (const auto& child : children) {
+            if (SameName(child->name, childName)) {
+                return child.get();
+            }
+        }
+        return nullptr;
+    }
+
+    Key* AddChild(std::string childName) {
+        auto child = std::make_unique<Key>();
+        child->name = std::move(childName);
+        child->parent = this;
+        child->root = root;
+        children.push_back(std::move(child));
+        return children.back().get();
+    }
+
+    Value* FindValue(std::string_view valueName) {
+        for (auto& value : values) {
+            if (SameName(value.name, valueName)) {
+                return &value;
+            }
+        }
+        return nullptr;
+    }
+
+    // Folded path below the root, the way a test control names the key.
+    std::string FoldedPath() const {
+        std::string path;
+        for (const Key* key = this; key->parent != nullptr; key = key->parent) {
+            path = path.empty() ? Fold(key->name) : Fold(key->name) + "\\" + path;
+        }
+        return path;
+    }
+};
+
+struct OpenHandle {
+    Key* key;
+    REGSAM access;
+};
+
+struct PendingGrowth {
+    HKEY root;
+    std::string foldedPath;
+    std::string foldedName;
+    std::string extra;
+};
+
+struct RegistryState {
+    RegistryState() {
+        currentUser.root = HKEY_CURRENT_USER;
+        currentUser.name = "HKEY_CURRENT_USER";
+        localMachine.root = HKEY_LOCAL_MACHINE;
+        localMachine.name = "HKEY_LOCAL_MACHINE";
+    }
+
+    Key currentUser;
+    Key localMachine;
+    std::map<HKEY, OpenHandle> handles;
+    // Handles are never reused within one model run, so a closed handle
+    // stays invalid for the rest of the test.
+    HKEY nextHandle = 0x1000;
+    std::vector<std::string> failingSetNames; // folded
+    std::vector<PendingGrowth> growth;
+};
+
+RegistryState& State() {
+    static RegistryState state;
+    return state;
+}
+
+Key* RootKey(HKEY root) {
+    if (root == HKEY_CURRENT_USER) {
+        return &State().currentUser;
+    }
+    if (root == HKEY_LOCAL_MACHINE) {
+        return &State().localMachine;
+    }
+    return nullptr;
+}
+
+bool IsPredefined(HKEY key) { return key >= 0x80000000u; }
+
+// The key a handle stands for and the rights it carries, or nothing for a
+// handle that is not open.
+std::optional<OpenHandle> Resolve(HKEY handle) {
+    if (Key* root = RootKey(handle)) {
+        return OpenHandle{root, KEY_ALL_ACCESS};
+    }
+    const auto found = State().handles.find(handle);
+    if (found == State().handles.end()) {
+        return std::nullopt;
+    }
+    return found->second;
+}
+
+REGSAM EffectiveAccess(REGSAM requested) {
+    if ((requested & (kMaximumAllowed | kGenericAll)) != 0) {
+        return KEY_ALL_ACCESS;
+    }
+    REGSAM access = requested & KEY_ALL_ACCESS;
+    if ((requested & kGenericRead) != 0) {
+        access |= KEY_READ;
+    }
+    if ((requested & kGenericWrite) != 0) {
+        access |= kKeyWrite;
+    }
+    return access;
+}
+
+bool AsksMoreThanRead(REGSAM requested) { return (EffectiveAccess(requested) & ~KEY_READ) != 0; }
+
+HKEY NewHandle(Key* key, REGSAM requested) {
+    const HKEY handle = State().nextHandle;
+    State().nextHandle += 4;
+    State().handles[handle] = OpenHandle{key, EffectiveAccess(requested)};
+    return handle;
+}
+
+// Components of a subkey text given to a registry call. Empty components (a
+// trailing or doubled backslash) are skipped, as Windows does; a leading
+// backslash has been rejected before.
+std::vector<std::string> SplitSubKey(const char* subKey) {
+    std::vector<std::string> parts;
+    if (subKey == nullptr) {
+        return parts;
+    }
+    std::string part;
+    for (const char* c = subKey; *c != '\0'; ++c) {
+        if (*c == '\\') {
+            if (!part.empty()) {
+                parts.push_back(std::move(part));
+                part.clear();
+            }
+        } else {
+            part += *c;
+        }
+    }
+    if (!part.empty()) {
+        parts.push_back(std::move(part));
+    }
+    return parts;
+}
+
+bool HasLeadingBackslash(const char* subKey) { return subKey != nullptr && subKey[0] == '\\'; }
+
+// Components of a path given to a test control; a malformed one is a
+// mistake in the test, not a case to model.
+std::vector<std::string> SplitControlPath(const std::string& path) {
+    std::vector<std::string> parts;
+    if (path.empty()) {
+        return parts;
+    }
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t end = path.find('\\', start);
+        std::string part = path.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        if (part.empty()) {
+            throw std::invalid_argument("model registry path with an empty component: \"" + path + "\"");
+        }
+        parts.push_back(std::move(part));
+        if (end == std::string::npos) {
+            return parts;
+        }
+        start = end + 1;
+    }
+}
+
+Key* ControlRoot(HKEY root) {
+    Key* key = RootKey(root);
+    if (key == nullptr) {
+        throw std::invalid_argument("model registry root must be HKEY_CURRENT_USER or HKEY_LOCAL_MACHINE");
+    }
+    return key;
+}
+
+Key* FindControlKey(HKEY root, const std::string& path) {
+    Key* key = ControlRoot(root);
+    for (const auto& part : SplitControlPath(path)) {
+        key = key->Child(part);
+        if (key == nullptr) {
+            return nullptr;
+        }
+    }
+    return key;
+}
+
+Key* MakeControlKey(HKEY root, const std::string& path) {
+    Key* key = ControlRoot(root);
+    for (auto& part : SplitControlPath(path)) {
+        Key* child = key->Child(part);
+        key = child != nullptr ? child : key->AddChild(std::move(part));
+    }
+    return key;
+}
+
+bool IsStringType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
+
+void ApplyGrowth(const Key& key, Value& value) {
+    auto& growth = State().growth;
+    const auto match = std::find_if(growth.begin(), growth.end(), [&](const PendingGrowth& pending) {
+        return pending.root == key.root && pending.foldedPath == key.FoldedPath() &&
+               pending.foldedName == Fold(value.name);
+    });
+    if (match == growth.end()) {
+        return;
+    }
+    value.bytes += match->extra;
+    growth.erase(match);
+}
+
+std::string HexBytes(const std::string& bytes) {
+    std::string text;
+    char buffer[4];
+    for (const char c : bytes) {
+        std::snprintf(buffer, sizeof buffer, "%02X", static_cast<unsigned>(static_cast<unsigned char>(c)));
+        if (!text.empty()) {
+            text += ' ';
+        }
+        text += buffer;
+    }
+    return text;
+}
+
+void DumpKey(const Key& key, const std::string& path, std::string& out) {
+    out += path;
+    out += '\n';
+    std::vector<const Value*> values;
+    for (const auto& value : key.values) {
+        values.push_back(&value);
+    }
+    std::sort(values.begin(), values.end(),
+              [](const Value* a, const Value* b) { return Fold(a->name) < Fold(b->name); });
+    for (const Value* value : values) {
+        out += "  \"" + value->name + "\" type " + std::to_string(value->type) + ": " + HexBytes(value->bytes) +
+               '\n';
+    }
+    std::vector<const Key*> children;
+    for (const auto& child : key.children) {
+        children.push_back(child.get());
+    }
+    std::sort(children.begin(), children.end(),
+              [](const Key* a, const Key* b) { return Fold(a->name) < Fold(b->name); });
+    for (const Key* child : children) {
+        DumpKey(*child, path + "\\" + child->name, out);
+    }
+}
+
+} // namespace
+
+void CreateKey(HKEY root, const std::string& path) { MakeControlKey(root, path); }
+
+void SetValue(HKEY root, const std::string& path, const std::string& name, DWORD type, const std::string& bytes) {
+    Key* key = MakeControlKey(root, path);
+    if (Value* value = key->FindValue(name)) {
+        value->type = type;
+        value->bytes = bytes;
+    } else {
+        key->values.push_back(Value{name, type, bytes});
+    }
+}
+
+std::optional<StoredValue> GetValue(HKEY root, const std::string& path, const std::string& name) {
+    Key* key = FindControlKey(root, path);
+    if (key == nullptr) {
+        return std::nullopt;
+    }
+    const Value* value = key->FindValue(name);
+    if (value == nullptr) {
+        return std::nullopt;
+    }
+    return StoredValue{value->type, value->bytes};
+}
+
+bool KeyExists(HKEY root, const std::string& path) { return FindControlKey(root, path) != nullptr; }
+
+std::vector<std::string> ValueNames(HKEY root, const std::string& path) {
+    std::vector<std::string> names;
+    if (const Key* key = FindControlKey(root, path)) {
+        for (const auto& value : key->values) {
+            names.push_back(value.name);
+        }
+    }
+    return names;
+}
+
+void DenyFullAccess(HKEY root, const std::string& path) { MakeControlKey(root, path)->fullAccessDenied = true; }
+
+void FailSetValue(const std::string& valueName) { State().failingSetNames.push_back(Fold(valueName)); }
+
+void GrowValueBeforeRead(HKEY root, const std::string& path, const std::string& name,
+                         const std::string& extraBytes) {
+    ControlRoot(root);
+    std::string folded;
+    for (const auto& part : SplitControlPath(path)) {
+        folded += folded.empty() ? Fold(part) : "\\" + Fold(part);
+    }
+    State().growth.push_back(PendingGrowth{root, folded, Fold(name), extraBytes});
+}
+
+int OpenKeyHandles() { return static_cast<int>(State().handles.size()); }
+
+std::string DumpRegistry() {
+    std::string out;
+    DumpKey(State().currentUser, State().currentUser.name, out);
+    DumpKey(State().localMachine, State().localMachine.name, out);
+    return out;
+}
+
+namespace detail {
+void ResetRegistry() { State() = RegistryState{}; }
+} // namespace detail
+} // namespace model
+
+namespace platform {
+
+LSTATUS RegOpenKeyExA(HKEY key, const char* subKey, DWORD options, REGSAM samDesired, HKEY* result) {
+    model::Log("RegOpenKeyExA", {model::Hex(key), model::Quote(subKey), model::Hex(options), model::Hex(samDesired)});
+    if (key == 0) {
+        return ERROR_INVALID_HANDLE; // rejected before the out handle is touched
+    }
+    if (result == nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    const auto base = model::Resolve(key);
+    if (!base) {
+        *result = 0;
+        return ERROR_INVALID_HANDLE;
+    }
+    if (model::HasLeadingBackslash(subKey)) {
+        *result = 0;
+        return ERROR_BAD_PATHNAME;
+    }
+    const auto parts = model::SplitSubKey(subKey);
+    if (parts.empty() && model::RootKey(key) != nullptr) {
+        // Opening a predefined root itself hands back the root's own handle.
+        *result = key;
+        return ERROR_SUCCESS;
+    }
+    model::Key* target = base->key;
+    for (const auto& part : parts) {
+        target = target->Child(part);
+        if (target == nullptr) {
+            *result = 0;
+            return ERROR_FILE_NOT_FOUND;
+        }
+    }
+    if (target->fullAccessDenied && model::AsksMoreThanRead(samDesired)) {
+        *result = 0;
+        return ERROR_ACCESS_DENIED;
+    }
+    *result = model::NewHandle(target, samDesired);
+    return ERROR_SUCCESS;
+}
+
+LSTATUS RegCreateKeyExA(HKEY key, const char* subKey, DWORD reserved, char* keyClass, DWORD options,
+                        REGSAM samDesired, const void* securityAttributes, HKEY* result, DWORD* disposition) {
+    model::Log("RegCreateKeyExA",
+               {model::Hex(key), model::Quote(subKey), model::Hex(reserved), model::Quote(keyClass),
+                model::Hex(options), model::Hex(samDesired), securityAttributes != nullptr ? "attributes" : "null"});
+    if (key == 0) {
+        return ERROR_INVALID_HANDLE;
+    }
+    if (reserved != 0 || result == nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    const auto base = model::Resolve(key);
+    if (!base) {
+        *result = 0;
+        return ERROR_INVALID_HANDLE;
+    }
+    if (model::HasLeadingBackslash(subKey)) {
+        *result = 0;
+        return ERROR_BAD_PATHNAME;
+    }
+    // Only keys below the first missing one are made, and those are all new,
+    // so a refusal can only come before anything has been created.
+    model::Key* target = base->key;
+    bool created = false;
+    for (auto& part : model::SplitSubKey(subKey)) {
+        model::Key* child = target->Child(part);
+        if (child == nullptr) {
+            if (target->fullAccessDenied) {
+                *result = 0;
+                return ERROR_ACCESS_DENIED;
+            }
+            child = target->AddChild(std::move(part));
+            created = true;
+        }
+        target = child;
+    }
+    if (!created && target->fullAccessDenied && model::AsksMoreThanRead(samDesired)) {
+        *result = 0;
+        return ERROR_ACCESS_DENIED;
+    }
+    // Unlike an open, a create always makes a new handle, also for a root.
+    *result = model::NewHandle(target, samDesired);
+    if (disposition != nullptr) {
+        *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+    }
+    return ERROR_SUCCESS;
+}
+
+LSTATUS RegQueryValueExA(HKEY key, const char* valueName, DWORD* reserved, DWORD* type, BYTE* data,
+                         DWORD* dataSize) {
+    model::Log("RegQueryValueExA",
+               {model::Hex(key), model::Quote(valueName), reserved != nullptr ? "reserved" : "null",
+                data != nullptr ? "buffer" : "null", dataSize != nullptr ? model::Hex(*dataSize) : "null"});
+    if (key == 0) {
+        return ERROR_INVALID_HANDLE;
+    }
+    if (reserved != nullptr || (data != nullptr && dataSize == nullptr)) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    // A missing value (or a key that is not open) leaves no type and, for a
+    // size query, a count of zero.
+    const auto notFound = [&](LSTATUS status) {
+        if (type != nullptr) {
+            *type = REG_NONE;
+        }
+        if (data == nullptr && dataSize != nullptr) {
+            *dataSize = 0;
+        }
+        return status;
+    };
+    const auto handle = model::Resolve(key);
+    if (!handle) {
+        return notFound(ERROR_INVALID_HANDLE);
+    }
+    if ((handle->access & KEY_QUERY_VALUE) == 0) {
+        return ERROR_ACCESS_DENIED;
+    }
+    model::Value* value = handle->key->FindValue(valueName != nullptr ? valueName : "");
+    if (value == nullptr) {
+        return notFound(ERROR_FILE_NOT_FOUND);
+    }
+    const auto size = static_cast<DWORD>(value->bytes.size());
+    if (type != nullptr) {
+        *type = value->type;
+    }
+    if (data == nullptr) {
+        if (dataSize != nullptr) {
+            *dataSize = size;
+            model::ApplyGrowth(*handle->key, *value);
+        }
+        return ERROR_SUCCESS;
+    }
+    if (*dataSize < size) {
+        // The buffer is left alone; the count says what would be needed.
+        *dataSize = size;
+        return ERROR_MORE_DATA;
+    }
+    std::memcpy(data, value->bytes.data(), size);
+    if (model::IsStringType(value->type) && *dataSize > size) {
+        data[size] = 0; // text gets a terminator where the buffer has room for one
+    }
+    *dataSize = size;
+    return ERROR_SUCCESS;
+}
+
+LSTATUS RegSetValueExA(HKEY key, const char* valueName, DWORD reserved, DWORD type, const BYTE* data,
+                       DWORD dataSize) {
+    model::Log("RegSetValueExA", {model::Hex(key), model::Quote(valueName), model::Hex(reserved),
+                                  model::Hex(type), data != nullptr ? "data" : "null", model::Hex(dataSize)});
+    if (key == 0) {
+        return ERROR_INVALID_HANDLE;
+    }
+    const auto handle = model::Resolve(key);
+    if (!handle) {
+        return ERROR_INVALID_HANDLE;
+    }
+    if ((handle->access & model::kKeySetValue) == 0) {
+        return ERROR_ACCESS_DENIED;
+    }
+    if (data == nullptr && dataSize != 0) {
+        return model::kErrorNoAccess;
+    }
+    const std::string name = valueName != nullptr ? valueName : "";
+    const auto& failing = model::State().failingSetNames;
+    if (std::find(failing.begin(), failing.end(), model::Fold(name)) != failing.end()) {
+        return ERROR_WRITE_FAULT;
+    }
+    std::string bytes;
+    if (dataSize != 0) {
+        bytes.assign(reinterpret_cast<const char*>(data), dataSize);
+    }
+    if (model::Value* value = handle->key->FindValue(name)) {
+        value->type = type;
+        value->bytes = std::move(bytes);
+    } else {
+        handle->key->values.push_back(model::Value{name, type, std::move(bytes)});
+    }
+    return ERROR_SUCCESS;
+}
+
+LSTATUS RegCloseKey(HKEY key) {
+    model::Log("RegCloseKey", {model::Hex(key)});
+    if (key == 0) {
+        return ERROR_INVALID_HANDLE;
+    }
+    if (model::IsPredefined(key)) {
+        return ERROR_SUCCESS; // a predefined root is never really closed
+    }
+    return model::State().handles.erase(key) != 0 ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+}
+
+} // namespace platform
