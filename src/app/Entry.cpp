@@ -1,0 +1,44 @@
+#include "app/Entry.h"
+
+#include "app/Run.h"
+#include "app/Texts.h"
+
+#include <exception>
+
+namespace {
+
+// Shows the message of a failure that ended the run. It works on the bytes
+// that the failure already holds, so it needs no memory of its own, and a
+// box that itself fails does not turn into a second failure.
+void ReportFailure(const char* message) noexcept {
+    try {
+        platform::MessageBoxA(0, message != nullptr && *message != '\0' ? message : unexpectedFailureText,
+                              errorBox.caption, platform::MB_OK | platform::MB_ICONERROR);
+    } catch (...) {
+        // Nothing more can be told to the user; the exit status still says it.
+    }
+}
+
+} // namespace
+
+int RunGuarded(TRunFunction run, platform::HMODULE instance, platform::HMODULE previousInstance,
+               const char* commandLine, int showCommand) {
+    try {
+        // Before anything else may load a DLL, so that one planted beside the
+        // program is never picked up.
+        platform::RestrictDllSearchToSystem32();
+        return run(instance, previousInstance, commandLine, showCommand);
+    } catch (const std::exception& failure) {
+        // The program's own Exception is a std::exception and carries its
+        // message in what().
+        ReportFailure(failure.what());
+    } catch (...) {
+        ReportFailure(unexpectedFailureText);
+    }
+    return unexpectedFailureStatus;
+}
+
+int RunProgram(platform::HMODULE instance, platform::HMODULE previousInstance, const char* commandLine,
+               int showCommand) {
+    return RunGuarded(RunRegistration, instance, previousInstance, commandLine, showCommand);
+}

@@ -1,0 +1,27 @@
+// The process entry of the Windows executable. The C runtime starts up first
+// and then calls WinMain with the module handle, no previous instance, the
+// command line after the program name and the show flag; WinMain's result
+// becomes the exit status.
+//
+// WinMain is declared here with an opaque handle type instead of through
+// <windows.h>: on 32-bit Windows a module handle is a pointer whose value
+// fits the boundary's 32-bit handle.
+
+#include "app/Entry.h"
+
+#include <cstdint>
+
+struct HINSTANCE__;
+
+namespace {
+
+platform::HMODULE ToModule(HINSTANCE__* instance) {
+    return static_cast<platform::HMODULE>(reinterpret_cast<std::uintptr_t>(instance));
+}
+
+} // namespace
+
+extern "C" int __stdcall WinMain(HINSTANCE__* instance, HINSTANCE__* previousInstance, char* commandLine,
+                                 int showCommand) {
+    return RunProgram(ToModule(instance), ToModule(previousInstance), commandLine, showCommand);
+}

@@ -1,0 +1,257 @@
+// The registration run over the model machine: what the user sees, what the
+// registry holds afterwards and what the run returns.
+
+#include "app/Run.h"
+#include "app/Texts.h"
+
+#include "Machine.h"
+
+#include <algorithm>
+
+using namespace machine;
+using model::BoxAction;
+
+namespace {
+
+int RunOnce() { return RunRegistration(0x00400000u, 0, "", 10); }
+
+void ExpectBox(const model::ShownBox& shown, const TBoxText& box) {
+    EXPECT_EQ(shown.owner, 0u);
+    EXPECT_EQ(shown.text, box.text);
+    EXPECT_EQ(shown.caption, box.caption);
+    EXPECT_EQ(shown.type, box.style);
+}
+
+// The run asked, then reported that the game is not installed.
+void ExpectQuestionThenError() {
+    const auto& boxes = model::ShownBoxes();
+    ASSERT_EQ(boxes.size(), 2u);
+    ExpectBox(boxes[0], questionBox);
+    ExpectBox(boxes[1], errorBox);
+}
+
+bool AnyCallStartsWith(const std::string& prefix) {
+    const auto& calls = model::Calls();
+    return std::any_of(calls.begin(), calls.end(),
+                       [&](const std::string& call) { return call.rfind(prefix, 0) == 0; });
+}
+
+} // namespace
+
+class RunTest : public MachineTest {};
+
+TEST_F(RunTest, InstalledGameIsRegisteredAndOkEndsWithZero) {
+    InstallGame();
+    model::ScriptBoxes({BoxAction::Ok, BoxAction::Ok});
+
+    EXPECT_EQ(RunOnce(), 0);
+
+    const auto& boxes = model::ShownBoxes();
+    ASSERT_EQ(boxes.size(), 2u);
+    ExpectBox(boxes[0], questionBox);
+    ExpectBox(boxes[1], successBox);
+    ExpectRegistration(gameFolder);
+    // The game's own entry is only read.
+    EXPECT_EQ(model::ValueNames(HKEY_LOCAL_MACHINE, appPathsKey), std::vector<std::string>{"Path"});
+}
+
+TEST_F(RunTest, DecliningTheQuestionTouchesNothing) {
+    for (const BoxAction answer : {BoxAction::Cancel, BoxAction::Close}) {
+        model::Reset();
+        InstallGame();
+        const std::string before = model::DumpRegistry();
+        model::ScriptBoxes({answer});
+
+        EXPECT_EQ(RunOnce(), 1);
+
+        ASSERT_EQ(model::ShownBoxes().size(), 1u);
+        ExpectBox(model::ShownBoxes()[0], questionBox);
+        EXPECT_FALSE(AnyCallStartsWith("Reg"));
+        EXPECT_FALSE(AnyCallStartsWith("Find"));
+        EXPECT_EQ(model::DumpRegistry(), before);
+    }
+}
+
+TEST_F(RunTest, SuccessDeclinedStillLeavesTheRegistration) {
+    for (const BoxAction answer : {BoxAction::Cancel, BoxAction::Close}) {
+        model::Reset();
+        InstallGame();
+        model::ScriptBoxes({BoxAction::Ok, answer});
+
+        EXPECT_EQ(RunOnce(), 1);
+
+        ASSERT_EQ(model::ShownBoxes().size(), 2u);
+        ExpectBox(model::ShownBoxes()[1], successBox);
+        ExpectRegistration(gameFolder);
+    }
+}
+
+// Each way in which the game counts as not installed ends with the one error
+// box, status 1 and an untouched lobby registration.
+TEST_F(RunTest, GameNotFoundShowsTheErrorBoxAndWritesNothing) {
+    struct Case {
+        const char* name;
+        void (*arrange)();
+    };
+    const Case cases[] = {
+        {"no App Paths key",
+         [] {
+             model::AddDirectory(gameFolder);
+             model::AddFile(gameFolder + "\\vrk.exe", GameBuildTime());
+         }},
+        {"App Paths key readable but not fully accessible",
+         [] {
+             InstallGame();
+             model::DenyFullAccess(HKEY_LOCAL_MACHINE, appPathsKey);
+         }},
+        {"no executable in the folder",
+         [] {
+             model::AddDirectory(gameFolder);
+             SetFolder(gameFolder);
+         }},
+        {"folder missing altogether", [] { SetFolder("D:\\Nowhere"); }},
+        {"a directory named vrk.exe",
+         [] {
+             model::AddDirectory(gameFolder);
+             model::AddDirectory(gameFolder + "\\vrk.exe");
+             SetFolder(gameFolder);
+         }},
+        {"executable written before 1980 local time",
+         [] {
+             InstallGame();
+             model::AddFile(gameFolder + "\\vrk.exe", model::FileTimeFromUtc(1979, 12, 31, 23, 59, 58));
+         }},
+        {"executable 1980 in UTC but 1979 in local time",
+         [] {
+             InstallGame();
+             model::AddFile(gameFolder + "\\vrk.exe", model::FileTimeFromUtc(1980, 1, 1, 0, 30, 0));
+             model::SetUtcOffsetMinutes(-60);
+         }},
+        {"executable written after 2107",
+         [] {
+             InstallGame();
+             model::AddFile(gameFolder + "\\vrk.exe", model::FileTimeFromUtc(2108, 1, 1, 0, 0, 0));
+         }},
+        {"lobby key cannot be created",
+         [] {
+             InstallGame();
+             model::DenyFullAccess(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\DirectPlay\\Applications");
+         }},
+        {"lobby key exists but is not fully accessible",
+         [] {
+             InstallGame();
+             model::DenyFullAccess(HKEY_LOCAL_MACHINE, lobbyKey);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        model::Reset();
+        c.arrange();
+        model::ScriptBoxes({BoxAction::Ok, BoxAction::Ok});
+
+        EXPECT_EQ(RunOnce(), 1);
+
+        ExpectQuestionThenError();
+        ExpectNothingWritten();
+        EXPECT_EQ(model::OpenKeyHandles(), 0);
+        EXPECT_EQ(model::OpenSearchHandles(), 0);
+    }
+}
+
+// An empty folder names the executable at the root of the current drive.
+TEST_F(RunTest, EmptyOrMissingFolderLooksAtTheDriveRoot) {
+    struct Case {
+        const char* name;
+        void (*arrange)();
+    };
+    const Case folders[] = {
+        {"no Path value", [] { model::CreateKey(HKEY_LOCAL_MACHINE, appPathsKey); }},
+        {"empty Path value", [] { SetFolder(""); }},
+        {"Path value of zero bytes",
+         [] { model::SetValue(HKEY_LOCAL_MACHINE, appPathsKey, "Path", REG_SZ, ""); }},
+    };
+    for (const Case& c : folders) {
+        SCOPED_TRACE(c.name);
+
+        model::Reset();
+        c.arrange();
+        model::AddDirectory(gameFolder);
+        model::AddFile(gameFolder + "\\vrk.exe", GameBuildTime());
+        model::ScriptBoxes({BoxAction::Ok, BoxAction::Ok});
+        EXPECT_EQ(RunOnce(), 1);
+        ExpectQuestionThenError();
+        ExpectNothingWritten();
+
+        model::Reset();
+        c.arrange();
+        model::AddDirectory("C:\\Temp");
+        model::SetCurrentDirectory("C:\\Temp");
+        model::AddFile("C:\\vrk.exe", GameBuildTime());
+        model::ScriptBoxes({BoxAction::Ok, BoxAction::Ok});
+        EXPECT_EQ(RunOnce(), 0);
+        EXPECT_TRUE(AnyCallStartsWith("FindFirstFileA(\"\\vrk.exe\""));
+        ExpectRegistration("");
+    }
+}
+
+TEST_F(RunTest, FolderWithTrailingBackslashIsUsedUnchanged) {
+    const std::string folder = gameFolder + "\\";
+    model::AddDirectory(gameFolder);
+    model::AddFile(gameFolder + "\\vrk.exe", GameBuildTime());
+    SetFolder(folder);
+    model::ScriptBoxes({BoxAction::Ok, BoxAction::Ok});
+
+    EXPECT_EQ(RunOnce(), 0);
+
+    EXPECT_TRUE(AnyCallStartsWith("FindFirstFileA(\"C:\\Games\\Dunmarsh\\\\vrk.exe\""));
+    ExpectRegistration(folder);
+}
+
+TEST_F(RunTest, FolderIsNeitherTrimmedNorExpanded) {
+    // The folder text names a directory literally called "%GAMES%" below the
+    // current directory; the variable is never looked up.
+    const std::string folder = "%GAMES%\\Dunmarsh ";
+    for (const DWORD type : {REG_SZ, REG_EXPAND_SZ}) {
+        SCOPED_TRACE(type);
+        model::Reset();
+        model::AddDirectory("C:\\%GAMES%");
+        model::AddDirectory("C:\\%GAMES%\\Dunmarsh ");
+        model::AddFile("C:\\%GAMES%\\Dunmarsh \\vrk.exe", GameBuildTime());
+        SetFolder(folder, type);
+        model::ScriptBoxes({BoxAction::Ok, BoxAction::Ok});
+
+        EXPECT_EQ(RunOnce(), 0);
+
+        EXPECT_TRUE(AnyCallStartsWith("FindFirstFileA(\"%GAMES%\\Dunmarsh \\vrk.exe\""));
+        // Written back as plain text, whatever type it was read from.
+        ExpectRegistration(folder);
+    }
+}
+
+TEST_F(RunTest, SecondRunLeavesTheSameRegistry) {
+    InstallGame();
+    model::ScriptBoxes({BoxAction::Ok, BoxAction::Ok, BoxAction::Ok, BoxAction::Ok});
+
+    ASSERT_EQ(RunOnce(), 0);
+    const std::string afterFirst = model::DumpRegistry();
+    ASSERT_EQ(RunOnce(), 0);
+
+    EXPECT_EQ(model::DumpRegistry(), afterFirst);
+}
+
+TEST_F(RunTest, OverwritesItsOwnValuesAndKeepsEveryOtherOne) {
+    InstallGame();
+    model::SetValue(HKEY_LOCAL_MACHINE, lobbyKey, "Launcher", REG_SZ, Sz("launch.exe"));
+    model::SetValue(HKEY_LOCAL_MACHINE, lobbyKey, "CommandLine", REG_EXPAND_SZ, Sz("%1 -net"));
+    model::SetValue(HKEY_LOCAL_MACHINE, lobbyKey, "path", REG_EXPAND_SZ, Sz("%OLD%"));
+    model::SetValue(HKEY_LOCAL_MACHINE, lobbyKey, "Guid", REG_BINARY, std::string("\x01\x02", 2));
+    model::ScriptBoxes({BoxAction::Ok, BoxAction::Ok});
+
+    EXPECT_EQ(RunOnce(), 0);
+
+    ExpectRegistration(gameFolder);
+    EXPECT_EQ(Lobby("Launcher")->bytes, Sz("launch.exe"));
+    EXPECT_EQ(Lobby("CommandLine")->type, REG_EXPAND_SZ);
+    EXPECT_EQ(Lobby("CommandLine")->bytes, Sz("%1 -net"));
+    EXPECT_EQ(model::ValueNames(HKEY_LOCAL_MACHINE, lobbyKey).size(), 6u);
+}
