@@ -15,3 +15,6 @@ ctest --preset host -L unit -j"$jobs"
 echo "== windows build"
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j"$jobs"
+
+echo "== the shipped executable"
+ctest --preset windows -L exe
