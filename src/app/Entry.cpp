@@ -7,13 +7,13 @@
 
 namespace {
 
-// Shows the message of a failure that ended the run. It works on the bytes
-// that the failure already holds, so it needs no memory of its own, and a
-// box that itself fails does not turn into a second failure.
+// Shows the message of a failure that ended the run. It hands over the bytes
+// that the failure already holds, without a copy of its own, and a box that
+// itself fails does not turn into a second failure.
 void ReportFailure(const char* message) noexcept {
     try {
         platform::MessageBoxA(0, message != nullptr && *message != '\0' ? message : unexpectedFailureText,
-                              errorBox.caption, platform::MB_OK | platform::MB_ICONERROR);
+                              errorBox.caption, platform::MB_ICONERROR); // OK only, error icon
     } catch (...) {
         // Nothing more can be told to the user; the exit status still says it.
     }

@@ -4,24 +4,25 @@
 // becomes the exit status.
 //
 // WinMain is declared here with an opaque handle type instead of through
-// <windows.h>: on 32-bit Windows a module handle is a pointer whose value
-// fits the boundary's 32-bit handle.
+// <windows.h>: with C linkage only its name and the size of its arguments
+// matter, and on 32-bit Windows a module handle is a pointer whose value fits
+// the boundary's 32-bit handle.
 
 #include "app/Entry.h"
 
 #include <cstdint>
 
-struct HINSTANCE__;
+struct TInstance;
 
 namespace {
 
-platform::HMODULE ToModule(HINSTANCE__* instance) {
+platform::HMODULE ToModule(TInstance* instance) {
     return static_cast<platform::HMODULE>(reinterpret_cast<std::uintptr_t>(instance));
 }
 
 } // namespace
 
-extern "C" int __stdcall WinMain(HINSTANCE__* instance, HINSTANCE__* previousInstance, char* commandLine,
+extern "C" int __stdcall WinMain(TInstance* instance, TInstance* previousInstance, char* commandLine,
                                  int showCommand) {
     return RunProgram(ToModule(instance), ToModule(previousInstance), commandLine, showCommand);
 }
