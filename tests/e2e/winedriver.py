@@ -230,13 +230,15 @@ class Prefix:
             report = self.drive(script, "setup", log=log)
             if report.errors or not report.done:
                 raise RuntimeError("could not select the null display driver: %r" % report.lines)
+            # The desktop process started by wineboot still runs with the
+            # driver it found then: restart everything so that it picks up
+            # the new one (otherwise every box fails at once).
+            self.restart_server()
 
     def restart_server(self):
         """After a run was cut off: kill what is left in the prefix and start afresh."""
-        env = self.env()
-        subprocess.run(["wineserver", "-k"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                       check=False, timeout=60)
-        subprocess.run(["wineserver", "-p"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+        self.shutdown()
+        subprocess.run(["wineserver", "-p"], env=self.env(), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                        check=False, timeout=60)
 
     def shutdown(self):
