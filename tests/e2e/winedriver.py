@@ -34,6 +34,7 @@ class Box:
         self.text_ansi = b""
         self.buttons = []  # control ids: 1 is OK, 2 is Cancel
         self.icon = False
+        self.rect = None  # left, top, width, height on the screen
         self.action = ""
 
     def __repr__(self):
@@ -95,6 +96,8 @@ class Report:
                 self.boxes[-1].buttons = [int(b) for b in f[1].split(",") if b]
             elif kind == "icon":
                 self.boxes[-1].icon = f[1] == "1"
+            elif kind == "rect":
+                self.boxes[-1].rect = tuple(int(n) for n in f[1:5])
             elif kind == "action":
                 self.boxes[-1].action = f[1]
             elif kind == "exit":

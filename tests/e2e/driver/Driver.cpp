@@ -510,6 +510,10 @@ void Run(const std::string& exe, const std::string& cwd, const std::string& acti
         }
         Report("buttons\t" + buttons);
         Report(std::string("icon\t") + (parts.icon ? "1" : "0"));
+        RECT rect{};
+        GetWindowRect(box, &rect);
+        Report("rect\t" + std::to_string(rect.left) + "\t" + std::to_string(rect.top) + "\t" +
+               std::to_string(rect.right - rect.left) + "\t" + std::to_string(rect.bottom - rect.top));
         Report("shown\t" + std::to_string(boxes));
         if (sync && !WaitForAck(reportPath, boxes)) {
             Report("timeout\tack");
