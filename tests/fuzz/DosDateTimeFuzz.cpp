@@ -104,10 +104,9 @@ void CheckPacking(std::uint64_t ticks) {
     FUZZ_CHECK((static_cast<std::uint32_t>(d) << 16 | t) != 0xFFFFFFFFu);
 
     // Back from the words: the input time, rounded down to an even second.
-    const std::optional<std::uint64_t> back =
-        fs::TicksFromCivil({static_cast<int>(d >> 9) + 1980, static_cast<int>(d >> 5 & 0x0F),
-                            static_cast<int>(d & 0x1F), static_cast<int>(t >> 11),
-                            static_cast<int>(t >> 5 & 0x3F), static_cast<int>(t & 0x1F) * 2});
+    const std::optional<std::uint64_t> back = fs::TicksFromCivil(
+        {static_cast<int>(d >> 9) + 1980, static_cast<int>(d >> 5 & 0x0F), static_cast<int>(d & 0x1F),
+         static_cast<int>(t >> 11), static_cast<int>(t >> 5 & 0x3F), static_cast<int>(t & 0x1F) * 2});
     FUZZ_CHECK(back.has_value());
     FUZZ_CHECK(*back == ticks - ticks % (2 * kTicksPerSecond));
 }

@@ -74,8 +74,9 @@ std::string FlipAsciiCase(std::string text) {
 // the game's executable, and an odd one made from the input.
 std::string Component(FuzzedDataProvider& in) {
     static constexpr std::array<const char*, 16> kNames = {
-        "a",   "B",       "vrk.exe", "VRK.EXE", "Game Dir", "file.txt", "x.y.z", "a.",
-        "b  ", "\xC8\xE3\xF0\xE0", "\xE8\xE3\xF0\xE0", "~1", "dir", "long name.doc", "Z", "e"};
+        "a",  "B",   "vrk.exe",          "VRK.EXE",          "Game Dir", "file.txt", "x.y.z",
+        "a.", "b  ", "\xC8\xE3\xF0\xE0", "\xE8\xE3\xF0\xE0", "~1",       "dir",      "long name.doc",
+        "Z",  "e"};
     if (in.ConsumeIntegralInRange<int>(0, 7) == 0) {
         return in.ConsumeRandomLengthString(10);
     }
@@ -94,10 +95,10 @@ std::string Separator(FuzzedDataProvider& in) {
 }
 
 std::string RandomPath(FuzzedDataProvider& in, bool forQuery) {
-    static constexpr std::array<const char*, 9> kStarts = {"C:\\", "C:\\", "D:\\", "C:", "\\",
+    static constexpr std::array<const char*, 9> kStarts = {"C:\\", "C:\\", "D:\\",        "C:", "\\",
                                                            "",     "",     "\\\\?\\C:\\", "c:/"};
-    static constexpr std::array<const char*, 9> kPatterns = {"*", "?", "*.*", "*.exe", "v?k.*",
-                                                             "*.", ".",  "..", "<"};
+    static constexpr std::array<const char*, 9> kPatterns = {"*",  "?", "*.*", "*.exe", "v?k.*",
+                                                             "*.", ".", "..",  "<"};
     std::string path = kStarts[in.ConsumeIntegralInRange<std::size_t>(0, kStarts.size() - 1)];
     const int depth = in.ConsumeIntegralInRange<int>(1, 4);
     for (int i = 0; i < depth; ++i) {
@@ -147,7 +148,8 @@ void CheckStamp(const std::string& path, const Result& found) {
         (found.attributes & platform::FILE_ATTRIBUTE_DIRECTORY) == 0 && found.lastWrite <= kLargestTime) {
         // The clock is at UTC, so the local time is the file time itself.
         if (const auto packed = fs::PackDosDateTime(found.lastWrite)) {
-            expected = static_cast<std::int32_t>(static_cast<std::uint32_t>(packed->date) << 16 | packed->time);
+            expected =
+                static_cast<std::int32_t>(static_cast<std::uint32_t>(packed->date) << 16 | packed->time);
         }
     }
     FUZZ_CHECK(QueryFileStamp(path) == expected);

@@ -43,8 +43,8 @@ using platform::HKEY_LOCAL_MACHINE;
 // Key and value names. None of them differ only in the case of a
 // non-ASCII letter, so folding ASCII letters is enough to tell which names
 // the registry takes as the same.
-constexpr std::array<const char*, 10> kKeyNames = {"Software", "SOFTWARE", "A",   "b",   "RZN",
-                                                   "x y",      "Game.exe", "\xCA\xEB\xFE\xF7", "z", "Deep"};
+constexpr std::array<const char*, 10> kKeyNames = {"Software", "SOFTWARE",         "A", "b",   "RZN", "x y",
+                                                   "Game.exe", "\xCA\xEB\xFE\xF7", "z", "Deep"};
 constexpr std::array<const char*, 8> kValueNames = {"", "Path", "PATH", "File", "Guid", "v", "x y", "%s"};
 
 std::string Fold(std::string text) {
@@ -114,7 +114,7 @@ struct Expected {
 
 // Records every key on a path (made by a set-up call) as known.
 void AddKeyChain(Expected& expected, HKEY root, const std::string& path) {
-    for (std::size_t end = path.find('\\'); ; end = path.find('\\', end + 1)) {
+    for (std::size_t end = path.find('\\');; end = path.find('\\', end + 1)) {
         const std::string key = path.substr(0, end);
         expected.keys.emplace(KeyId{root, Fold(key)}, key);
         if (end == std::string::npos) {
@@ -127,8 +127,8 @@ HKEY Root(FuzzedDataProvider& in) { return in.ConsumeBool() ? HKEY_LOCAL_MACHINE
 
 void Populate(FuzzedDataProvider& in, Expected& expected) {
     static constexpr std::array<platform::DWORD, 8> kTypes = {
-        platform::REG_SZ,     platform::REG_SZ,    platform::REG_EXPAND_SZ, platform::REG_DWORD,
-        platform::REG_BINARY, platform::REG_MULTI_SZ, platform::REG_NONE,   11};
+        platform::REG_SZ,     platform::REG_SZ,       platform::REG_EXPAND_SZ, platform::REG_DWORD,
+        platform::REG_BINARY, platform::REG_MULTI_SZ, platform::REG_NONE,      11};
     const int values = in.ConsumeIntegralInRange<int>(0, 16);
     for (int i = 0; i < values; ++i) {
         const HKEY root = Root(in);
