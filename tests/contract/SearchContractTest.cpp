@@ -1,0 +1,79 @@
+// How the file search reads a path, against whichever implementation the
+// target has. The presence test hands the path over unchanged, so whatever
+// the search makes of it is what the tool sees.
+
+#include "TestFolder.h"
+#include "fs/DosDateTime.h"
+#include "fs/FileStamp.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+
+using namespace platform;
+
+namespace {
+
+FILETIME At(int year, int month, int day) {
+    const std::uint64_t ticks = *fs::TicksFromCivil({year, month, day, 12, 0, 0});
+    return {static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+}
+
+class SearchContract : public ::testing::Test {
+protected:
+    std::string In(const std::string& relative) const { return folder.Path() + "\\" + relative; }
+
+    // The first entry a search yields, or nothing.
+    struct Found {
+        bool any;
+        std::string name;
+        DWORD attributes;
+    };
+    static Found First(const std::string& path) {
+        WIN32_FIND_DATAA record;
+        std::memset(&record, 0xBD, sizeof record);
+        const HANDLE search = FindFirstFileA(path.c_str(), &record);
+        if (search == INVALID_HANDLE_VALUE) {
+            return {false, {}, 0};
+        }
+        EXPECT_NE(FindClose(search), 0);
+        return {true, record.cFileName, record.dwFileAttributes};
+    }
+
+    TestFolder folder;
+};
+
+TEST_F(SearchContract, SeparatorsAndDotsAreNormalised) {
+    folder.MakeFile("Game\\vrk.exe", At(2020, 6, 15));
+    for (const std::string& path : {In("Game\\vrk.exe"), In("Game/vrk.exe"), In("Game\\\\vrk.exe"),
+                                    In("Game\\.\\vrk.exe"), In("Other\\..\\Game\\vrk.exe"), In("GAME\\VRK.EXE")}) {
+        const Found found = First(path);
+        EXPECT_TRUE(found.any) << path;
+        EXPECT_EQ(found.name, "vrk.exe") << path;
+        EXPECT_TRUE(FileIsPresent(path)) << path;
+    }
+}
+
+TEST_F(SearchContract, TrailingDotsAndSpacesOfTheLastNameAreDropped) {
+    folder.MakeFile("vrk.exe", At(2020, 6, 15));
+    for (const std::string& path : {In("vrk.exe."), In("vrk.exe "), In("vrk.exe. .")}) {
+        EXPECT_TRUE(FileIsPresent(path)) << '"' << path << '"';
+    }
+    // Within the path they stay part of the folder's name.
+    folder.MakeFile("Game\\vrk.exe", At(2020, 6, 15));
+    EXPECT_FALSE(FileIsPresent(In("Game \\vrk.exe")));
+}
+
+TEST_F(SearchContract, FoldersAreFoundByNameButNeverCountAsTheFile) {
+    folder.MakeDirectory("vrk.exe");
+    const Found found = First(In("vrk.exe"));
+    ASSERT_TRUE(found.any);
+    EXPECT_NE(found.attributes & FILE_ATTRIBUTE_DIRECTORY, 0u);
+    EXPECT_FALSE(FileIsPresent(In("vrk.exe")));
+    // A path ending in a separator, or naming the folder's own entries, finds nothing usable.
+    EXPECT_FALSE(First(In("vrk.exe\\")).any);
+    EXPECT_FALSE(FileIsPresent(folder.Path() + "\\"));
+}
+
+} // namespace
