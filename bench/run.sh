@@ -4,16 +4,20 @@
 # show one box, one carrying lobbyfix's application manifest and one
 # without. Prints both ratios, the executable's size and its imported DLLs.
 #
-#   bash bench/run.sh          (BENCH_RUNS=11 by default, at least 9)
+#   bash bench/run.sh          (BENCH_RUNS=15 by default, at least 9)
 #
 # Everything runs in one Wine session (one prefix under build/bench, one
-# persistent wineserver) on a virtual X screen, and the programs take turns,
-# so that a slow moment of the machine is shared among them.
+# persistent wineserver), and the programs take turns, so that a slow moment
+# of the machine is shared among them. Windows are drawn by Wine's null
+# graphics driver by default (BENCH_DISPLAY=null): the boxes are created and
+# shown as usual, without the X round trips that make the times several
+# times noisier; BENCH_DISPLAY=xvfb draws them on a virtual X screen.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-runs=${BENCH_RUNS:-11}
+runs=${BENCH_RUNS:-15}
+display=${BENCH_DISPLAY:-null}
 if ((runs < 9)); then
     echo "BENCH_RUNS must be at least 9" >&2
     exit 2
@@ -59,7 +63,8 @@ if ((have_lobbyfix)); then
     programs=(lobbyfix.exe "${programs[@]}")
 fi
 
-echo "== measuring ${programs[*]}: $runs runs each, alternating"
+echo "== measuring ${programs[*]}: $runs runs each, alternating (display: $display)"
+export DISPLAY_KIND=$display
 export WINEPREFIX=$out/prefix
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEDEBUG=-all
@@ -71,6 +76,11 @@ mkdir -p "$WINEPREFIX"
     xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
         wineserver -p 30
         wine wineboot -i >wineboot.log 2>&1
+        if [[ $DISPLAY_KIND == null ]]; then
+            wine reg add "HKCU\\Software\\Wine\\Drivers" /v Graphics /d null /f >>wineboot.log 2>&1
+        else
+            wine reg delete "HKCU\\Software\\Wine\\Drivers" /v Graphics /f >>wineboot.log 2>&1 || true
+        fi
         wine watcher.exe "$1" 30 "${@:2}" >results.txt 2>watcher.err
         rc=$?
         wineserver -k || true
@@ -87,8 +97,10 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a / b }'; }
 echo
 echo "== results (milliseconds from process start to the first box)"
 for p in "${programs[@]}"; do
-    printf '  %-20s median %8s ms  runs: %s\n' "$p" "$(median "$p")" \
-        "$(awk -v p="$p" '$1 == "run" && $3 == p { printf "%s ", $4 }' "$results")"
+    # The middle half of the runs shows how noisy the median is.
+    spread=$(awk -v p="$p" '$1 == "run" && $3 == p { print $4 }' "$results" | sort -n |
+        awk '{ v[NR] = $1 } END { printf "%.1f .. %.1f", v[int((NR + 3) / 4)], v[int((3 * NR + 3) / 4)] }')
+    printf '  %-18s median %7s ms   middle half %s ms\n' "$p" "$(median "$p")" "$spread"
 done
 if ((have_lobbyfix)) && [[ -f $out/bare-manifest.exe ]]; then
     r=$(ratio "$(median lobbyfix.exe)" "$(median bare-manifest.exe)")
