@@ -14,6 +14,7 @@ Usage: demo.py --tool lobbyfix.exe --driver driver.exe --out build/demo
 import argparse
 import os
 import shutil
+import signal
 import subprocess
 import sys
 
@@ -74,6 +75,9 @@ def main():
     parser.add_argument("--driver", required=True)
     parser.add_argument("--out", required=True)
     args = parser.parse_args()
+
+    # Stopped from outside: clean up as for Ctrl-C.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
 
     out = os.path.abspath(args.out)
     os.makedirs(out, exist_ok=True)

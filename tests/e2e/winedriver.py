@@ -287,6 +287,12 @@ class Prefix:
             process.wait()
             self.restart_server()
             raise
+        except BaseException:
+            # Interrupted: leave no driver or tool behind in the prefix.
+            process.kill()
+            process.wait()
+            self.shutdown()
+            raise
         if on_line is not None:
             self._follow(report_path, seen, on_line)
         lines = []
