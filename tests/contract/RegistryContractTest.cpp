@@ -31,8 +31,8 @@ protected:
              std::size_t count = std::string::npos) const {
         HKEY key = 0;
         const std::string path = scratch.Path() + (relative.empty() ? "" : "\\" + relative);
-        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                                  nullptr),
+        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                  &key, nullptr),
                   ERROR_SUCCESS);
         EXPECT_EQ(RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
                                  static_cast<DWORD>(std::min(count, bytes.size()))),
@@ -55,7 +55,8 @@ protected:
         char buffer[512];
         std::memset(buffer, 0xBD, sizeof buffer);
         DWORD size = sizeof buffer;
-        stored.status = RegQueryValueExA(key, name, nullptr, &stored.type, reinterpret_cast<BYTE*>(buffer), &size);
+        stored.status =
+            RegQueryValueExA(key, name, nullptr, &stored.type, reinterpret_cast<BYTE*>(buffer), &size);
         if (stored.status == ERROR_SUCCESS) {
             stored.bytes.assign(buffer, size);
         }
@@ -158,8 +159,9 @@ TEST_F(RegistryContract, KeysOpenOnlyWithFullAccess) {
               ERROR_SUCCESS);
     EXPECT_EQ(RegCloseKey(reader), ERROR_SUCCESS);
     HKEY full = 0xDEADBEEFu;
-    EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, (scratch.Path() + "\\Locked").c_str(), 0, KEY_ALL_ACCESS, &full),
-              ERROR_ACCESS_DENIED);
+    EXPECT_EQ(
+        RegOpenKeyExA(HKEY_CURRENT_USER, (scratch.Path() + "\\Locked").c_str(), 0, KEY_ALL_ACCESS, &full),
+        ERROR_ACCESS_DENIED);
 
     TRegistry registry;
     ASSERT_TRUE(registry.OpenPath(Abs("Open"), true));
@@ -174,12 +176,14 @@ TEST_F(RegistryContract, KeysOpenOnlyWithFullAccess) {
 TEST_F(RegistryContract, CreatingBelowAReadOnlyKeyIsRefused) {
     scratch.DenyFullAccess("Applications");
     HKEY child = 0xDEADBEEFu;
-    const LSTATUS status = RegCreateKeyExA(HKEY_CURRENT_USER, (scratch.Path() + "\\Applications\\RZN").c_str(), 0,
-                                           nullptr, 0, KEY_ALL_ACCESS, nullptr, &child, nullptr);
+    const LSTATUS status =
+        RegCreateKeyExA(HKEY_CURRENT_USER, (scratch.Path() + "\\Applications\\RZN").c_str(), 0, nullptr, 0,
+                        KEY_ALL_ACCESS, nullptr, &child, nullptr);
     if (contract::RunningOnWine()) {
         // Known Wine difference: Wine does not check the parent's right to
         // make subkeys, and creates the key; Windows refuses it.
-        EXPECT_EQ(status, ERROR_SUCCESS) << "Wine now refuses the create as Windows does: drop this difference";
+        EXPECT_EQ(status, ERROR_SUCCESS)
+            << "Wine now refuses the create as Windows does: drop this difference";
         if (status == ERROR_SUCCESS) {
             EXPECT_EQ(RegCloseKey(child), ERROR_SUCCESS);
         }
@@ -227,19 +231,17 @@ TEST_F(RegistryContract, RawTextDataComesBackByteForByte) {
     // Each case is followed in memory by a byte that is not NUL (see the
     // next test for why that matters).
     const std::string cases[] = {
-        std::string("abc", 3),
-        std::string("abc\0", 4),
-        std::string("ab\0cd\0", 6),
-        std::string("abc\0\0", 5),
-        std::string("\0", 1),
-        std::string("\xC8\xE3\xF0\xE0\0", 5), // "Игра" in Windows-1251
+        std::string("abc", 3),      std::string("abc\0", 4),
+        std::string("ab\0cd\0", 6), std::string("abc\0\0", 5),
+        std::string("\0", 1),       std::string("\xC8\xE3\xF0\xE0\0", 5), // "Игра" in Windows-1251
     };
     for (DWORD type : {REG_SZ, REG_EXPAND_SZ}) {
         for (const std::string& data : cases) {
             Put("", "v", type, data + 'X', data.size());
             DWORD size = 0xDEADBEEFu;
             HKEY key = 0;
-            ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, scratch.Path().c_str(), 0, KEY_READ, &key), ERROR_SUCCESS);
+            ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, scratch.Path().c_str(), 0, KEY_READ, &key),
+                      ERROR_SUCCESS);
             EXPECT_EQ(RegQueryValueExA(key, "v", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
             EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
             EXPECT_EQ(size, data.size()) << type << " " << ::testing::PrintToString(data);

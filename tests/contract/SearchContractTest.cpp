@@ -46,8 +46,9 @@ protected:
 
 TEST_F(SearchContract, SeparatorsAndDotsAreNormalised) {
     folder.MakeFile("Game\\vrk.exe", At(2020, 6, 15));
-    for (const std::string& path : {In("Game\\vrk.exe"), In("Game/vrk.exe"), In("Game\\\\vrk.exe"),
-                                    In("Game\\.\\vrk.exe"), In("Other\\..\\Game\\vrk.exe"), In("GAME\\VRK.EXE")}) {
+    for (const std::string& path :
+         {In("Game\\vrk.exe"), In("Game/vrk.exe"), In("Game\\\\vrk.exe"), In("Game\\.\\vrk.exe"),
+          In("Other\\..\\Game\\vrk.exe"), In("GAME\\VRK.EXE")}) {
         const Found found = First(path);
         EXPECT_TRUE(found.any) << path;
         EXPECT_EQ(found.name, "vrk.exe") << path;

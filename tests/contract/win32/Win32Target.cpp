@@ -66,8 +66,9 @@ bool SetEveryoneAccess(HKEY key, DWORD rights) {
         return false;
     }
     const std::unique_ptr<void, LocalFreer> aclOwner(acl);
-    return ::SetSecurityInfo(key, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-                             nullptr, nullptr, acl, nullptr) == ERROR_SUCCESS;
+    return ::SetSecurityInfo(key, SE_REGISTRY_KEY,
+                             DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
+                             nullptr, acl, nullptr) == ERROR_SUCCESS;
 }
 
 void GrantAll(HKEY root, const std::string& path) {
@@ -79,7 +80,8 @@ void GrantAll(HKEY root, const std::string& path) {
         for (DWORD index = 0;; ++index) {
             char name[256];
             DWORD size = sizeof name;
-            if (::RegEnumKeyExA(key.get(), index, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+            if (::RegEnumKeyExA(key.get(), index, name, &size, nullptr, nullptr, nullptr, nullptr) !=
+                ERROR_SUCCESS) {
                 break;
             }
             children.emplace_back(name, size);
@@ -146,8 +148,8 @@ void DeleteCurrentUserTree(const std::string& path) {
 
 void DenyFullAccessUnderCurrentUser(const std::string& path) {
     HKEY raw = nullptr;
-    if (::RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, WRITE_DAC, nullptr, &raw, nullptr) !=
-        ERROR_SUCCESS) {
+    if (::RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, WRITE_DAC, nullptr, &raw,
+                          nullptr) != ERROR_SUCCESS) {
         throw std::runtime_error("could not create " + path);
     }
     const UniqueKey key(raw);
@@ -174,7 +176,9 @@ ScratchKey::~ScratchKey() {
     }
 }
 
-void ScratchKey::DenyFullAccess(const std::string& relative) { DenyFullAccessUnderCurrentUser(path_ + "\\" + relative); }
+void ScratchKey::DenyFullAccess(const std::string& relative) {
+    DenyFullAccessUnderCurrentUser(path_ + "\\" + relative);
+}
 
 } // namespace contract
 
@@ -188,14 +192,16 @@ TestFolder::TestFolder() {
         base.pop_back();
     }
     static int counter = 0;
-    path_ = base + "\\lobbyfix-contract-" + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(++counter);
+    path_ = base + "\\lobbyfix-contract-" + std::to_string(::GetCurrentProcessId()) + "-" +
+            std::to_string(++counter);
     RemoveTree(path_);
     CreateDirectories(path_);
 }
 
 TestFolder::~TestFolder() { RemoveTree(path_); }
 
-void TestFolder::MakeFile(const std::string& relative, platform::FILETIME lastWriteUtc, platform::DWORD attributes) {
+void TestFolder::MakeFile(const std::string& relative, platform::FILETIME lastWriteUtc,
+                          platform::DWORD attributes) {
     const std::string path = path_ + "\\" + relative;
     const std::size_t slash = path.rfind('\\');
     CreateDirectories(path.substr(0, slash));

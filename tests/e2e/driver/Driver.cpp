@@ -46,9 +46,9 @@
 
 namespace {
 
-constexpr DWORD kBoxTimeoutMs = 15000;  // a box that never appears
-constexpr DWORD kExitTimeoutMs = 15000; // a process that never ends
-constexpr DWORD kAckTimeoutMs = 60000;  // a caller that never acknowledges
+constexpr DWORD kBoxTimeoutMs = 15000;   // a box that never appears
+constexpr DWORD kExitTimeoutMs = 15000;  // a process that never ends
+constexpr DWORD kAckTimeoutMs = 60000;   // a caller that never acknowledges
 constexpr DWORD kWaitTimeoutMs = 600000; // a user who never answers
 
 FILE* g_report = nullptr;
@@ -104,10 +104,11 @@ std::string Utf8(const std::wstring& wide) {
     if (wide.empty()) {
         return {};
     }
-    const int n =
-        WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
+    const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                                      nullptr, nullptr);
     std::string out(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n, nullptr, nullptr);
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n, nullptr,
+                        nullptr);
     return out;
 }
 
@@ -179,9 +180,9 @@ LSTATUS SetEveryoneAccess(HKEY key, DWORD rights) {
         return status;
     }
     const std::unique_ptr<void, LocalFreer> aclOwner(acl);
-    return static_cast<LSTATUS>(SetSecurityInfo(key, SE_REGISTRY_KEY,
-                                                DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-                                                nullptr, nullptr, acl, nullptr));
+    return static_cast<LSTATUS>(
+        SetSecurityInfo(key, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                        nullptr, nullptr, acl, nullptr));
 }
 
 // Gives everyone full access to the key and its whole subtree again, so that
@@ -246,11 +247,13 @@ LSTATUS CreateKey(HKEY root, const std::string& path, DWORD options, UniqueKey& 
 
 void RegKey(HKEY root, const std::string& path, bool isVolatile) {
     UniqueKey key;
-    const LSTATUS status = CreateKey(root, path, isVolatile ? REG_OPTION_VOLATILE : REG_OPTION_NON_VOLATILE, key);
+    const LSTATUS status =
+        CreateKey(root, path, isVolatile ? REG_OPTION_VOLATILE : REG_OPTION_NON_VOLATILE, key);
     Report(status == ERROR_SUCCESS ? "ok\tregkey" : "error\tregkey\t" + std::to_string(status));
 }
 
-void RegSet(HKEY root, const std::string& path, const std::string& name, DWORD type, const std::string& bytes) {
+void RegSet(HKEY root, const std::string& path, const std::string& name, DWORD type,
+            const std::string& bytes) {
     UniqueKey key;
     LSTATUS status = CreateKey(root, path, REG_OPTION_NON_VOLATILE, key);
     if (status == ERROR_SUCCESS) {
@@ -272,14 +275,16 @@ void ReportValue(const char* tag, HKEY key, const std::string& name) {
     }
     std::string data(size, '\0');
     if (status == ERROR_SUCCESS && size > 0) {
-        status = RegQueryValueExA(key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size);
+        status =
+            RegQueryValueExA(key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size);
         data.resize(size);
     }
     if (status != ERROR_SUCCESS) {
         Report("error\tregget\t" + std::to_string(status));
         return;
     }
-    Report(std::string(tag) + "\t" + Hex(name) + "\t" + std::to_string(type) + "\t" + std::to_string(size) + "\t" + Hex(data));
+    Report(std::string(tag) + "\t" + Hex(name) + "\t" + std::to_string(type) + "\t" + std::to_string(size) +
+           "\t" + Hex(data));
 }
 
 UniqueKey OpenForRead(HKEY root, const std::string& path) {
@@ -309,7 +314,8 @@ void RegDump(HKEY root, const std::string& path) {
     for (DWORD index = 0;; ++index) {
         char name[16384];
         DWORD nameSize = sizeof name;
-        if (RegEnumValueA(key.get(), index, name, &nameSize, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+        if (RegEnumValueA(key.get(), index, name, &nameSize, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS) {
             break;
         }
         ReportValue("value", key.get(), std::string(name, nameSize));
@@ -331,7 +337,8 @@ void RegDeny(HKEY root, const std::string& path) {
 // Reports the status of opening the key with full access, as the tool does.
 void RegOpen(HKEY root, const std::string& path) {
     HKEY raw = nullptr;
-    const LSTATUS status = RegOpenKeyExW(root, Widen(path).c_str(), 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, &raw);
+    const LSTATUS status =
+        RegOpenKeyExW(root, Widen(path).c_str(), 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, &raw);
     const UniqueKey key(status == ERROR_SUCCESS ? raw : nullptr);
     Report("open\t" + std::to_string(status));
 }
@@ -415,7 +422,8 @@ bool WaitForAck(const std::string& reportPath, int index) {
 
 void Answer(HWND box, const std::string& action) {
     if (action == "ok") {
-        PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
+        PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
     } else if (action == "cancel") {
         PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
                      reinterpret_cast<LPARAM>(GetDlgItem(box, IDCANCEL)));
@@ -555,8 +563,8 @@ void Run(const std::string& exe, const std::string& cwd, const std::string& acti
 // ---- resources ----------------------------------------------------------
 
 void Resources(const std::string& exe) {
-    const UniqueModule module(
-        LoadLibraryExW(Widen(exe).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+    const UniqueModule module(LoadLibraryExW(Widen(exe).c_str(), nullptr,
+                                             LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
     if (!module) {
         Report("error\tres\tload\t" + std::to_string(GetLastError()));
         return;
@@ -568,7 +576,8 @@ void Resources(const std::string& exe) {
         char ansi[1024] = {};
         const int ansiLength = LoadStringA(module.get(), id, ansi, sizeof ansi);
         Report("string\t" + std::to_string(id) + "\t" +
-               Hex(wideLength > 0 ? Utf8(std::wstring(wide, static_cast<std::size_t>(wideLength))) : std::string()) +
+               Hex(wideLength > 0 ? Utf8(std::wstring(wide, static_cast<std::size_t>(wideLength)))
+                                  : std::string()) +
                "\t" + Hex(ansi, static_cast<std::size_t>(ansiLength > 0 ? ansiLength : 0)));
     }
     Report(std::string("icon_group\tMAINICON\t") +
