@@ -94,8 +94,7 @@ struct WIN32_FIND_DATAA {
 // Registry (advapi32).
 LSTATUS RegOpenKeyExA(HKEY key, const char* subKey, DWORD options, REGSAM samDesired, HKEY* result);
 LSTATUS RegCreateKeyExA(HKEY key, const char* subKey, DWORD reserved, char* keyClass, DWORD options,
-                        REGSAM samDesired, const void* securityAttributes, HKEY* result,
-                        DWORD* disposition);
+                        REGSAM samDesired, const void* securityAttributes, HKEY* result, DWORD* disposition);
 LSTATUS RegQueryValueExA(HKEY key, const char* valueName, DWORD* reserved, DWORD* type, BYTE* data,
                          DWORD* dataSize);
 LSTATUS RegSetValueExA(HKEY key, const char* valueName, DWORD reserved, DWORD type, const BYTE* data,

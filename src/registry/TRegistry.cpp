@@ -54,8 +54,8 @@ bool TRegistry::OpenPath(const AnsiString& path, bool mayCreate) {
         status = RegOpenKeyExA(base, subKey.c_str(), 0, accessMask, &opened);
     } else {
         DWORD disposition = 0;
-        status = RegCreateKeyExA(base, subKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, accessMask, nullptr,
-                                 &opened, &disposition);
+        status = RegCreateKeyExA(base, subKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, accessMask,
+                                 nullptr, &opened, &disposition);
     }
     if (!Succeeded(status)) {
         // Whatever the call left in its out handle is not ours to close.
@@ -111,8 +111,8 @@ TValueKind TRegistry::FetchValue(const AnsiString& name, char* buffer, std::int3
                                  std::int32_t& count) const {
     DWORD regType = REG_NONE;
     auto byteCount = static_cast<DWORD>(size);
-    RaiseOnFailure(RegQueryValueExA(activeKey.Get(), name.c_str(), nullptr, &regType, reinterpret_cast<BYTE*>(buffer),
-                                    &byteCount),
+    RaiseOnFailure(RegQueryValueExA(activeKey.Get(), name.c_str(), nullptr, &regType,
+                                    reinterpret_cast<BYTE*>(buffer), &byteCount),
                    IDS_REG_GET_FAILED, name);
     count = static_cast<std::int32_t>(byteCount);
     return KindFromRegType(regType);
@@ -136,7 +136,8 @@ AnsiString TRegistry::ReadText(const AnsiString& name) {
     return std::move(*text);
 }
 
-void TRegistry::StoreValue(const AnsiString& name, const char* buffer, std::int32_t count, TValueKind kind) const {
+void TRegistry::StoreValue(const AnsiString& name, const char* buffer, std::int32_t count,
+                           TValueKind kind) const {
     RaiseOnFailure(RegSetValueExA(activeKey.Get(), name.c_str(), 0, RegTypeFromKind(kind),
                                   reinterpret_cast<const BYTE*>(buffer), static_cast<DWORD>(count)),
                    IDS_REG_SET_FAILED, name);

@@ -55,5 +55,5 @@ void ResetUi();
 
 } // namespace model
 
-#include "platform/model/RegistryControl.h"
 #include "platform/model/FilesControl.h"
+#include "platform/model/RegistryControl.h"

@@ -34,9 +34,8 @@ constexpr REGSAM kGenericRead = 0x80000000;
 // Registry names match without regard to (ASCII) case.
 std::string Fold(std::string_view text) {
     std::string folded(text);
-    std::transform(folded.begin(), folded.end(), folded.begin(), [](char c) {
-        return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    });
+    std::transform(folded.begin(), folded.end(), folded.begin(),
+                   [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; });
     return folded;
 }
 
@@ -291,8 +290,8 @@ void DumpKey(const Key& key, const std::string& path, std::string& out) {
     std::sort(values.begin(), values.end(),
               [](const Value* a, const Value* b) { return Fold(a->name) < Fold(b->name); });
     for (const Value* value : values) {
-        out += "  \"" + value->name + "\" type " + std::to_string(value->type) + ": " + HexBytes(value->bytes) +
-               '\n';
+        out += "  \"" + value->name + "\" type " + std::to_string(value->type) + ": " +
+               HexBytes(value->bytes) + '\n';
     }
     std::vector<const Key*> children;
     for (const auto& child : key.children) {
@@ -309,7 +308,8 @@ void DumpKey(const Key& key, const std::string& path, std::string& out) {
 
 void CreateKey(HKEY root, const std::string& path) { MakeControlKey(root, path); }
 
-void SetValue(HKEY root, const std::string& path, const std::string& name, DWORD type, const std::string& bytes) {
+void SetValue(HKEY root, const std::string& path, const std::string& name, DWORD type,
+              const std::string& bytes) {
     Key* key = MakeControlKey(root, path);
     if (Value* value = key->FindValue(name)) {
         value->type = type;
@@ -343,7 +343,9 @@ std::vector<std::string> ValueNames(HKEY root, const std::string& path) {
     return names;
 }
 
-void DenyFullAccess(HKEY root, const std::string& path) { MakeControlKey(root, path)->fullAccessDenied = true; }
+void DenyFullAccess(HKEY root, const std::string& path) {
+    MakeControlKey(root, path)->fullAccessDenied = true;
+}
 
 void FailSetValue(const std::string& valueName) { State().failingSetNames.push_back(Fold(valueName)); }
 
@@ -374,7 +376,8 @@ void ResetRegistry() { State() = RegistryState{}; }
 namespace platform {
 
 LSTATUS RegOpenKeyExA(HKEY key, const char* subKey, DWORD options, REGSAM samDesired, HKEY* result) {
-    model::Log("RegOpenKeyExA", {model::Hex(key), model::Quote(subKey), model::Hex(options), model::Hex(samDesired)});
+    model::Log("RegOpenKeyExA",
+               {model::Hex(key), model::Quote(subKey), model::Hex(options), model::Hex(samDesired)});
     if (key == 0) {
         return ERROR_INVALID_HANDLE; // rejected before the out handle is touched
     }
@@ -414,9 +417,9 @@ LSTATUS RegOpenKeyExA(HKEY key, const char* subKey, DWORD options, REGSAM samDes
 
 LSTATUS RegCreateKeyExA(HKEY key, const char* subKey, DWORD reserved, char* keyClass, DWORD options,
                         REGSAM samDesired, const void* securityAttributes, HKEY* result, DWORD* disposition) {
-    model::Log("RegCreateKeyExA",
-               {model::Hex(key), model::Quote(subKey), model::Hex(reserved), model::Quote(keyClass),
-                model::Hex(options), model::Hex(samDesired), securityAttributes != nullptr ? "attributes" : "null"});
+    model::Log("RegCreateKeyExA", {model::Hex(key), model::Quote(subKey), model::Hex(reserved),
+                                   model::Quote(keyClass), model::Hex(options), model::Hex(samDesired),
+                                   securityAttributes != nullptr ? "attributes" : "null"});
     if (key == 0) {
         return ERROR_INVALID_HANDLE;
     }

@@ -53,9 +53,8 @@ void ResetUi() {
 namespace platform {
 
 int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type) {
-    model::detail::Log("MessageBoxA",
-                       {model::detail::Hex(owner), model::detail::Quote(text),
-                        model::detail::Quote(caption), model::detail::Hex(type)});
+    model::detail::Log("MessageBoxA", {model::detail::Hex(owner), model::detail::Quote(text),
+                                       model::detail::Quote(caption), model::detail::Hex(type)});
     auto& state = model::State();
     model::BoxAction action = model::BoxAction::Close;
     if (!state.script.empty()) {
@@ -71,8 +70,8 @@ int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type) {
         // with only OK reports OK however it is closed.
         result = hasCancel ? IDCANCEL : IDOK;
     }
-    state.shown.push_back({owner, text != nullptr ? text : "", caption != nullptr ? caption : "", type,
-                           result});
+    state.shown.push_back(
+        {owner, text != nullptr ? text : "", caption != nullptr ? caption : "", type, result});
     return result;
 }
 
@@ -82,8 +81,8 @@ HMODULE GetModuleHandleA(const char* moduleName) {
 }
 
 int LoadStringA(HMODULE instance, UINT id, char* buffer, int bufferMax) {
-    model::detail::Log("LoadStringA", {model::detail::Hex(instance), std::to_string(id),
-                                       std::to_string(bufferMax)});
+    model::detail::Log("LoadStringA",
+                       {model::detail::Hex(instance), std::to_string(id), std::to_string(bufferMax)});
     if (buffer == nullptr || bufferMax <= 0) {
         return 0;
     }

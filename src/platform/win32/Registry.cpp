@@ -67,10 +67,10 @@ LSTATUS RegCreateKeyExA(HKEY key, const char* subKey, DWORD reserved, char* keyC
                         REGSAM samDesired, const void* securityAttributes, HKEY* result, DWORD* disposition) {
     OutKey created(result);
     OutDword createdOrOpened(disposition);
-    return static_cast<LSTATUS>(::RegCreateKeyExA(
-        ToWindows(key), subKey, reserved, keyClass, options, samDesired,
-        static_cast<::LPSECURITY_ATTRIBUTES>(const_cast<void*>(securityAttributes)), created.Get(),
-        createdOrOpened.Get()));
+    return static_cast<LSTATUS>(
+        ::RegCreateKeyExA(ToWindows(key), subKey, reserved, keyClass, options, samDesired,
+                          static_cast<::LPSECURITY_ATTRIBUTES>(const_cast<void*>(securityAttributes)),
+                          created.Get(), createdOrOpened.Get()));
 }
 
 LSTATUS RegQueryValueExA(HKEY key, const char* valueName, DWORD* reserved, DWORD* type, BYTE* data,
@@ -78,8 +78,8 @@ LSTATUS RegQueryValueExA(HKEY key, const char* valueName, DWORD* reserved, DWORD
     OutDword reservedWord(reserved);
     OutDword valueType(type);
     OutDword byteCount(dataSize);
-    return static_cast<LSTATUS>(::RegQueryValueExA(ToWindows(key), valueName, reservedWord.Get(), valueType.Get(),
-                                                   data, byteCount.Get()));
+    return static_cast<LSTATUS>(::RegQueryValueExA(ToWindows(key), valueName, reservedWord.Get(),
+                                                   valueType.Get(), data, byteCount.Get()));
 }
 
 LSTATUS RegSetValueExA(HKEY key, const char* valueName, DWORD reserved, DWORD type, const BYTE* data,

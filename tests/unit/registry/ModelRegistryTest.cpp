@@ -19,7 +19,8 @@ HKEY OpenFor(REGSAM access, const char* path, LSTATUS expected = ERROR_SUCCESS) 
 
 LSTATUS CreateFull(const char* path) {
     HKEY key = 0;
-    const LSTATUS status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    const LSTATUS status =
+        RegCreateKeyExA(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
     if (status == ERROR_SUCCESS) {
         RegCloseKey(key);
     }
@@ -34,11 +35,13 @@ TEST_F(ModelRegistry, ControlsAndCallsSeeOneRegistry) {
 
     const HKEY key = OpenFor(KEY_ALL_ACCESS, "Software\\Game");
     ASSERT_EQ(RegSetValueExA(key, "file", 0, REG_SZ, reinterpret_cast<const BYTE*>("a\0"), 2), ERROR_SUCCESS);
-    ASSERT_EQ(RegSetValueExA(key, "PATH", 0, REG_BINARY, reinterpret_cast<const BYTE*>("z"), 1), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExA(key, "PATH", 0, REG_BINARY, reinterpret_cast<const BYTE*>("z"), 1),
+              ERROR_SUCCESS);
     RegCloseKey(key);
 
     // Names keep the case they were first given, in the order first set.
-    EXPECT_EQ(model::ValueNames(HKEY_LOCAL_MACHINE, "Software\\Game"), (std::vector<std::string>{"Path", "file"}));
+    EXPECT_EQ(model::ValueNames(HKEY_LOCAL_MACHINE, "Software\\Game"),
+              (std::vector<std::string>{"Path", "file"}));
     const auto path = model::GetValue(HKEY_LOCAL_MACHINE, "software\\GAME", "path");
     ASSERT_TRUE(path.has_value());
     EXPECT_EQ(path->type, REG_BINARY);

@@ -18,10 +18,10 @@ class RegistryBehaviour : public RegistryTest {
 protected:
     void SetUp() override {
         RegistryTest::SetUp();
-        const std::string path =
-            std::string("Software\\lobbyfix-behaviour\\") + ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &base_,
-                                  nullptr),
+        const std::string path = std::string("Software\\lobbyfix-behaviour\\") +
+                                 ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                  &base_, nullptr),
                   ERROR_SUCCESS);
     }
     void TearDown() override {
@@ -58,7 +58,8 @@ TEST_F(RegistryBehaviour, KeyPathsAndWhatFailedOpensLeaveInTheOutHandle) {
     EXPECT_EQ(Open("\\A", ERROR_BAD_PATHNAME), 0u);
     EXPECT_EQ(Open("\\", ERROR_BAD_PATHNAME), 0u);
     HKEY key = kJunkKey;
-    EXPECT_EQ(RegCreateKeyExA(base_, "\\A", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr), ERROR_BAD_PATHNAME);
+    EXPECT_EQ(RegCreateKeyExA(base_, "\\A", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_BAD_PATHNAME);
     EXPECT_EQ(key, 0u);
 
     DWORD disposition = kJunk;
@@ -96,8 +97,9 @@ TEST_F(RegistryBehaviour, EmptySubkeyOpensTheBaseKeyItself) {
 
     // A create with an empty subkey always makes a new handle, even for a root.
     HKEY created = kJunkKey;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &created, nullptr),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegCreateKeyExA(HKEY_CURRENT_USER, "", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &created, nullptr),
+        ERROR_SUCCESS);
     EXPECT_NE(created, HKEY_CURRENT_USER);
     EXPECT_EQ(RegCloseKey(created), ERROR_SUCCESS);
 }
@@ -112,7 +114,8 @@ TEST_F(RegistryBehaviour, ClosedAndNullHandlesAreRejectedEverywhere) {
                   ERROR_INVALID_HANDLE);
         DWORD size = 0;
         EXPECT_EQ(RegQueryValueExA(bad, "v", nullptr, nullptr, nullptr, &size), ERROR_INVALID_HANDLE);
-        EXPECT_EQ(RegSetValueExA(bad, "v", 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2), ERROR_INVALID_HANDLE);
+        EXPECT_EQ(RegSetValueExA(bad, "v", 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2),
+                  ERROR_INVALID_HANDLE);
         EXPECT_EQ(RegCloseKey(bad), ERROR_INVALID_HANDLE);
     }
     // Handle 0 is turned away before the out handle is touched.
@@ -181,7 +184,8 @@ TEST_F(RegistryBehaviour, AHandleOpenedForReadingCannotWrite) {
     RegCloseKey(Create("K"));
     HKEY reader = kJunkKey;
     ASSERT_EQ(RegOpenKeyExA(base_, "K", 0, KEY_READ, &reader), ERROR_SUCCESS);
-    EXPECT_EQ(RegSetValueExA(reader, "v", 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RegSetValueExA(reader, "v", 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2),
+              ERROR_ACCESS_DENIED);
     DWORD size = 0;
     EXPECT_EQ(RegQueryValueExA(reader, "v", nullptr, nullptr, nullptr, &size), ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(RegCloseKey(reader), ERROR_SUCCESS);

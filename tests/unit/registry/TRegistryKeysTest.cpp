@@ -91,10 +91,10 @@ TEST_F(TRegistryKeys, FailedOpenChangesNothing) {
         const char* path;
         bool mayCreate;
     };
-    for (const Attempt attempt : {Attempt{"\\Software\\Missing", false}, Attempt{"Missing", false},
-                                  Attempt{"\\\\Software", false}, Attempt{"\\\\Software", true},
-                                  Attempt{"/Software", false}, Attempt{"\\Software\\Locked", false},
-                                  Attempt{"\\Software\\Locked", true}, Attempt{"\\Software\\Locked\\Sub", true}}) {
+    for (const Attempt attempt :
+         {Attempt{"\\Software\\Missing", false}, Attempt{"Missing", false}, Attempt{"\\\\Software", false},
+          Attempt{"\\\\Software", true}, Attempt{"/Software", false}, Attempt{"\\Software\\Locked", false},
+          Attempt{"\\Software\\Locked", true}, Attempt{"\\Software\\Locked\\Sub", true}}) {
         EXPECT_FALSE(registry.OpenPath(attempt.path, attempt.mayCreate)) << attempt.path;
         EXPECT_EQ(registry.ActiveKey(), good) << attempt.path;
         EXPECT_EQ(registry.ActivePath(), "Software\\Good") << attempt.path;

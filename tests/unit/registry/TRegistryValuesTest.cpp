@@ -67,9 +67,10 @@ TEST_F(TRegistryValues, ReadAsksForTheSizeThenReadsExactlyThatMuch) {
     const std::string key = HexKey(registry.ActiveKey());
     const auto before = model::Calls().size();
     EXPECT_EQ(registry.ReadText("Path"), "C:\\Game");
-    const std::vector<std::string> reads(model::Calls().begin() + static_cast<long>(before), model::Calls().end());
+    const std::vector<std::string> reads(model::Calls().begin() + static_cast<long>(before),
+                                         model::Calls().end());
     EXPECT_EQ(reads, (std::vector<std::string>{"RegQueryValueExA(" + key + ", \"Path\", null, null, 0)",
-                                                "RegQueryValueExA(" + key + ", \"Path\", null, buffer, 8)"}));
+                                               "RegQueryValueExA(" + key + ", \"Path\", null, buffer, 8)"}));
 }
 
 TEST_F(TRegistryValues, NothingToReadGivesEmptyTextWithoutError) {
@@ -85,7 +86,8 @@ TEST_F(TRegistryValues, NothingToReadGivesEmptyTextWithoutError) {
     for (const DWORD type : {REG_SZ, REG_EXPAND_SZ, REG_DWORD, REG_BINARY, REG_MULTI_SZ, REG_NONE}) {
         EXPECT_EQ(registry.ReadText("Empty" + std::to_string(type)), "") << type;
     }
-    EXPECT_EQ(CountCalls("RegQueryValueExA(" + HexKey(registry.ActiveKey()) + ", \"Missing\", null, buffer"), 0);
+    EXPECT_EQ(CountCalls("RegQueryValueExA(" + HexKey(registry.ActiveKey()) + ", \"Missing\", null, buffer"),
+              0);
 }
 
 TEST_F(TRegistryValues, DataThatIsNotTextRaisesAfterBothQueries) {
@@ -97,7 +99,8 @@ TEST_F(TRegistryValues, DataThatIsNotTextRaisesAfterBothQueries) {
     TRegistry& registry = Open();
     for (const char* name : {"Dword", "Bytes", "Multi", "None", "Link"}) {
         const long queries = CountCalls("RegQueryValueExA");
-        EXPECT_EQ(RaisedMessage([&] { registry.ReadText(name); }), std::string("Invalid data type for '") + name + "'");
+        EXPECT_EQ(RaisedMessage([&] { registry.ReadText(name); }),
+                  std::string("Invalid data type for '") + name + "'");
         EXPECT_EQ(CountCalls("RegQueryValueExA") - queries, 2);
     }
     EXPECT_EQ(registry.ActivePath(), kKey);
@@ -146,7 +149,7 @@ TEST_F(TRegistryValues, FailedWritesRaiseAndKeepWhatWasWritten) {
 
 TEST_F(TRegistryValues, MessagesComeFromTheProgramsStringTable) {
     model::SetString(IDS_REG_GET_FAILED, "Cannot read %s now");
-    model::SetString(IDS_REG_SET_FAILED, "");                             // yields nothing
+    model::SetString(IDS_REG_SET_FAILED, "");                              // yields nothing
     model::SetString(IDS_REG_INVALID_TYPE, std::string(1100, 'x') + "%s"); // longer than the buffer
     Store("Bytes", REG_BINARY, "xyz");
     Store("Path", REG_SZ, "ab");
