@@ -20,7 +20,7 @@ packages=(
     # Wine with its 32-bit half, a virtual screen, locales, screenshots
     wine wine32:i386 xvfb xauth x11-utils locales imagemagick
     # a font with Cyrillic letters for the boxes on the virtual screen
-    fonts-dejavu-core
+    fonts-dejavu-core fonts-wine
     # quality gates: sanitizers, fuzzing, formatting, static analysis, coverage
     clang libclang-rt-14-dev clang-format clang-tidy cppcheck gcovr
     # the benchmark
