@@ -16,43 +16,38 @@ platform::HKEY FromWindows(::HKEY key) {
     return static_cast<platform::HKEY>(reinterpret_cast<std::uintptr_t>(key));
 }
 
-// An out handle: starts from what the caller put there, since Windows may
-// leave it alone, and goes back to the caller after the call.
-class OutKey {
+::DWORD DwordToWindows(platform::DWORD value) { return value; }
+
+// The boundary's DWORD is a 32-bit unsigned int, Windows' an unsigned long of
+// the same width.
+platform::DWORD DwordFromWindows(::DWORD value) { return static_cast<platform::DWORD>(value); }
+
+// An out-parameter of the boundary's type, handed to Windows as one of
+// Windows' own type. It starts from what the caller put there, since Windows
+// may leave it alone, and goes back to the caller when the call is over.
+template <typename Ours, typename Theirs, Theirs (*toTheirs)(Ours), Ours (*toOurs)(Theirs)>
+class OutParam {
 public:
-    explicit OutKey(platform::HKEY* target) : target_(target), key_(target ? ToWindows(*target) : nullptr) {}
-    ~OutKey() {
+    explicit OutParam(Ours* target)
+        : target_(target), value_(target != nullptr ? toTheirs(*target) : Theirs{}) {}
+    ~OutParam() {
         if (target_ != nullptr) {
-            *target_ = FromWindows(key_);
+            *target_ = toOurs(value_);
         }
     }
-    OutKey(const OutKey&) = delete;
-    OutKey& operator=(const OutKey&) = delete;
-    ::HKEY* Get() { return target_ != nullptr ? &key_ : nullptr; }
+    OutParam(const OutParam&) = delete;
+    OutParam& operator=(const OutParam&) = delete;
+    OutParam(OutParam&&) = delete;
+    OutParam& operator=(OutParam&&) = delete;
+    Theirs* Get() { return target_ != nullptr ? &value_ : nullptr; }
 
 private:
-    platform::HKEY* target_;
-    ::HKEY key_;
+    Ours* target_;
+    Theirs value_;
 };
 
-// The same for a DWORD out-parameter: the boundary's DWORD is a 32-bit
-// unsigned int, Windows' is an unsigned long of the same width.
-class OutDword {
-public:
-    explicit OutDword(platform::DWORD* target) : target_(target), value_(target ? *target : 0) {}
-    ~OutDword() {
-        if (target_ != nullptr) {
-            *target_ = static_cast<platform::DWORD>(value_);
-        }
-    }
-    OutDword(const OutDword&) = delete;
-    OutDword& operator=(const OutDword&) = delete;
-    ::DWORD* Get() { return target_ != nullptr ? &value_ : nullptr; }
-
-private:
-    platform::DWORD* target_;
-    ::DWORD value_;
-};
+using OutKey = OutParam<platform::HKEY, ::HKEY, ToWindows, FromWindows>;
+using OutDword = OutParam<platform::DWORD, ::DWORD, DwordToWindows, DwordFromWindows>;
 
 } // namespace
 
@@ -67,10 +62,13 @@ LSTATUS RegCreateKeyExA(HKEY key, const char* subKey, DWORD reserved, char* keyC
                         REGSAM samDesired, const void* securityAttributes, HKEY* result, DWORD* disposition) {
     OutKey created(result);
     OutDword createdOrOpened(disposition);
-    return static_cast<LSTATUS>(
-        ::RegCreateKeyExA(ToWindows(key), subKey, reserved, keyClass, options, samDesired,
-                          static_cast<::LPSECURITY_ATTRIBUTES>(const_cast<void*>(securityAttributes)),
-                          created.Get(), createdOrOpened.Get()));
+    // Windows declares the attributes writable but only reads them; the
+    // boundary passes them as const.
+    // NOLINTNEXTLINE(cppcoreguidelines-pro-type-const-cast)
+    auto* const attributes = static_cast<::LPSECURITY_ATTRIBUTES>(const_cast<void*>(securityAttributes));
+    return static_cast<LSTATUS>(::RegCreateKeyExA(ToWindows(key), subKey, reserved, keyClass, options,
+                                                  samDesired, attributes, created.Get(),
+                                                  createdOrOpened.Get()));
 }
 
 LSTATUS RegQueryValueExA(HKEY key, const char* valueName, DWORD* reserved, DWORD* type, BYTE* data,
