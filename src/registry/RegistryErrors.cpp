@@ -47,7 +47,7 @@ AnsiString LoadMessageTemplate(platform::UINT id) {
         return CompiledInTemplate(id);
     }
     const auto count = std::min(static_cast<std::size_t>(length), buffer.size() - 1);
-    return AnsiString(buffer.data(), count);
+    return {buffer.data(), count};
 }
 
 void RaiseRegistryError(platform::UINT id, const AnsiString& valueName) {

@@ -18,11 +18,7 @@ std::optional<AnsiString> TextFromValueData(AnsiString data, TValueKind kind) {
     return data;
 }
 
-TRegistry::TRegistry() {
-    SelectRoot(HKEY_CURRENT_USER);
-    accessMask = KEY_ALL_ACCESS;
-    deferFlush = true;
-}
+TRegistry::TRegistry() = default;
 
 TRegistry::~TRegistry() { ReleaseCurrent(); }
 
@@ -48,15 +44,12 @@ bool TRegistry::OpenPath(const AnsiString& path, bool mayCreate) {
     const HKEY base = BaseFor(relative);
 
     HKEY opened = 0;
-    LSTATUS status;
-    if (!mayCreate || subKey.empty()) {
-        // An empty path opens the base key itself; creating could add nothing.
-        status = RegOpenKeyExA(base, subKey.c_str(), 0, accessMask, &opened);
-    } else {
-        DWORD disposition = 0;
-        status = RegCreateKeyExA(base, subKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, accessMask,
-                                 nullptr, &opened, &disposition);
-    }
+    DWORD disposition = 0;
+    // An empty path opens the base key itself; creating could add nothing.
+    const LSTATUS status = !mayCreate || subKey.empty()
+                               ? RegOpenKeyExA(base, subKey.c_str(), 0, accessMask, &opened)
+                               : RegCreateKeyExA(base, subKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                                 accessMask, nullptr, &opened, &disposition);
     if (!Succeeded(status)) {
         // Whatever the call left in its out handle is not ours to close.
         return false;

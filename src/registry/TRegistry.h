@@ -119,11 +119,13 @@ private:
     void StoreValue(const AnsiString& name, const char* buffer, std::int32_t count, TValueKind kind) const;
 
     TUniqueKey activeKey;
-    platform::HKEY rootHandle = 0;
+    // A new object works below HKEY_CURRENT_USER until another root is selected.
+    platform::HKEY rootHandle = platform::HKEY_CURRENT_USER;
     // A key given up is released without a flush; nothing ever clears this.
-    bool deferFlush = false;
+    bool deferFlush = true;
     AnsiString activePath;
     // The root is never one the object opened itself, so it is never closed.
     bool ownsRoot = false;
-    platform::REGSAM accessMask = 0;
+    // Every open and create asks for full access.
+    platform::REGSAM accessMask = platform::KEY_ALL_ACCESS;
 };
