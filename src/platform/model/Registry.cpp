@@ -218,6 +218,23 @@ std::vector<std::string> SplitSubKey(const char* subKey) {
 
 bool HasLeadingBackslash(const char* subKey) { return subKey != nullptr && subKey[0] == '\\'; }
 
+// The checks an open and a create share once their arguments are in place:
+// the handle must be open and the subkey must not start with a backslash.
+// Sets the key to start from, or clears the out handle and gives the status.
+LSTATUS StartFromHandle(HKEY handle, const char* subKey, HKEY* result, Key*& base) {
+    const auto resolved = Resolve(handle);
+    if (!resolved) {
+        *result = 0;
+        return ERROR_INVALID_HANDLE;
+    }
+    if (HasLeadingBackslash(subKey)) {
+        *result = 0;
+        return ERROR_BAD_PATHNAME;
+    }
+    base = resolved->key;
+    return ERROR_SUCCESS;
+}
+
 // Components of a path given to a test control; a malformed one is a
 // mistake in the test, not a case to model.
 std::vector<std::string> SplitControlPath(const std::string& path) {
@@ -394,14 +411,9 @@ LSTATUS RegOpenKeyExA(HKEY key, const char* subKey, DWORD options, REGSAM samDes
     if (result == nullptr) {
         return ERROR_INVALID_PARAMETER;
     }
-    const auto base = model::Resolve(key);
-    if (!base) {
-        *result = 0;
-        return ERROR_INVALID_HANDLE;
-    }
-    if (model::HasLeadingBackslash(subKey)) {
-        *result = 0;
-        return ERROR_BAD_PATHNAME;
+    model::Key* target = nullptr;
+    if (const LSTATUS status = model::StartFromHandle(key, subKey, result, target); status != ERROR_SUCCESS) {
+        return status;
     }
     const auto parts = model::SplitSubKey(subKey);
     if (parts.empty() && model::RootKey(key) != nullptr) {
@@ -409,7 +421,6 @@ LSTATUS RegOpenKeyExA(HKEY key, const char* subKey, DWORD options, REGSAM samDes
         *result = key;
         return ERROR_SUCCESS;
     }
-    model::Key* target = base->key;
     for (const auto& part : parts) {
         target = target->Child(part);
         if (target == nullptr) {
@@ -436,18 +447,12 @@ LSTATUS RegCreateKeyExA(HKEY key, const char* subKey, DWORD reserved, char* keyC
     if (reserved != 0 || result == nullptr) {
         return ERROR_INVALID_PARAMETER;
     }
-    const auto base = model::Resolve(key);
-    if (!base) {
-        *result = 0;
-        return ERROR_INVALID_HANDLE;
-    }
-    if (model::HasLeadingBackslash(subKey)) {
-        *result = 0;
-        return ERROR_BAD_PATHNAME;
+    model::Key* target = nullptr;
+    if (const LSTATUS status = model::StartFromHandle(key, subKey, result, target); status != ERROR_SUCCESS) {
+        return status;
     }
     // Only keys below the first missing one are made, and those are all new,
     // so a refusal can only come before anything has been created.
-    model::Key* target = base->key;
     bool created = false;
     for (auto& part : model::SplitSubKey(subKey)) {
         model::Key* child = target->Child(part);
