@@ -2,9 +2,11 @@
 // makes: path reading, name matching, listing order, the search record and
 // handles, and the clock.
 
+#include "platform/model/FilePaths.h"
 #include "platform/model/ModelControl.h"
 
 #include <gtest/gtest.h>
+#include <iconv.h>
 
 #include <cstring>
 #include <stdexcept>
@@ -39,6 +41,65 @@ TEST_F(ModelFiles, NamesMatchWhateverTheirCase) {
     model::AddFile("C:\\\xC8\xE3\xF0\xFB\\\xA8\xEB\xEA\xE0.exe");
     EXPECT_EQ(First("C:\\\xE8\xE3\xF0\xFB\\\xB8\xEB\xEA\xE0.EXE"), "\xA8\xEB\xEA\xE0.exe");
     EXPECT_EQ(First("C:\\Games\\Dunmarsh\\VRK.ex"), "<none>");
+}
+
+// UTF-8 text as Windows-1251 bytes, by the C library's converter, so that
+// the letters below are checked against a table the model does not share.
+std::string ToCp1251(const std::string& utf8) {
+    const iconv_t converter = iconv_open("CP1251", "UTF-8");
+    if (converter == reinterpret_cast<iconv_t>(-1)) {
+        throw std::runtime_error("no UTF-8 to CP1251 converter");
+    }
+    std::string in = utf8;
+    std::string out(utf8.size(), '\0');
+    char* inPtr = in.data();
+    char* outPtr = out.data();
+    std::size_t inLeft = in.size();
+    std::size_t outLeft = out.size();
+    const std::size_t converted = iconv(converter, &inPtr, &inLeft, &outPtr, &outLeft);
+    iconv_close(converter);
+    if (converted == static_cast<std::size_t>(-1) || inLeft != 0) {
+        throw std::runtime_error("text not representable in CP1251");
+    }
+    out.resize(out.size() - outLeft);
+    return out;
+}
+
+TEST_F(ModelFiles, EveryCyrillicLetterMatchesItsCapital) {
+    const std::string lower = ToCp1251("абвгдеёжзийклмнопрстуфхцчшщъыьэюяђѓєѕіїјљњћќўџґ");
+    const std::string upper = ToCp1251("АБВГДЕЁЖЗИЙКЛМНОПРСТУФХЦЧШЩЪЫЬЭЮЯЂЃЄЅІЇЈЉЊЋЌЎЏҐ");
+    ASSERT_EQ(lower.size(), upper.size());
+    for (std::size_t i = 0; i < lower.size(); ++i) {
+        const std::string stored = std::string("x") + upper[i] + ".txt";
+        SCOPED_TRACE(static_cast<unsigned>(static_cast<unsigned char>(lower[i])));
+        model::Reset();
+        model::AddFile("C:\\Letters\\" + stored);
+        EXPECT_EQ(First(std::string("C:\\Letters\\x") + lower[i] + ".txt"), stored);
+        EXPECT_EQ(First("C:\\Letters\\" + stored), stored);
+    }
+    // Every other byte (digits, signs, the non-letters of the code page)
+    // folds to itself.
+    for (int byte = 1; byte < 256; ++byte) {
+        const auto c = static_cast<char>(byte);
+        const bool isLetter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                              lower.find(c) != std::string::npos || upper.find(c) != std::string::npos;
+        if (!isLetter) {
+            EXPECT_EQ(model::paths::FoldCase(static_cast<unsigned char>(byte)), byte) << byte;
+        }
+    }
+}
+
+TEST(ModelNameRules, DotEntriesSortFirstAndAreNoNames) {
+    using model::paths::ListedBefore;
+    EXPECT_TRUE(ListedBefore(".", ".."));
+    EXPECT_FALSE(ListedBefore("..", "."));
+    EXPECT_TRUE(ListedBefore("..", "!first")) << "'!' sorts before '.' as a byte";
+    EXPECT_FALSE(ListedBefore(" x", "."));
+    EXPECT_TRUE(ListedBefore("alpha", "Beta"));
+    for (const char* name : {"", ".", "..", "a:b", "a\tb"}) {
+        EXPECT_FALSE(model::paths::IsValidName(name)) << name;
+    }
+    EXPECT_TRUE(model::paths::IsValidName("..."));
 }
 
 TEST_F(ModelFiles, SeparatorsAndDotsAreReadBeforeTheLookup) {
