@@ -39,7 +39,7 @@ struct Result {
 };
 
 Result Search(const std::string& path) {
-    platform::WIN32_FIND_DATAA record;
+    platform::WIN32_FIND_DATAA record{};
     std::memset(&record, 0xBD, sizeof record);
     const platform::HANDLE search = platform::FindFirstFileA(path.c_str(), &record);
     Result result;
@@ -159,7 +159,7 @@ void CheckStamp(const std::string& path, const Result& found) {
 
 void CheckQuery(const std::string& query) {
     // What the platform receives is the text up to its first NUL.
-    const std::string path = query.c_str();
+    const std::string path = query.substr(0, query.find('\0'));
     const Result result = Search(path);
 
     FUZZ_CHECK(Search(FlipAsciiCase(path)) == result);

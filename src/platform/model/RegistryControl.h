@@ -20,7 +20,7 @@ namespace model {
 using namespace platform;
 
 struct StoredValue {
-    DWORD type;
+    DWORD type = REG_NONE;
     std::string bytes; // the exact data, terminating NULs included
 };
 

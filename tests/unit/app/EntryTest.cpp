@@ -162,20 +162,19 @@ TEST_F(EntryTest, InstalledGameMakesExactlyTheseCalls) {
     const auto box = [](const TBoxText& shown) {
         return std::string("MessageBoxA(0, \"") + shown.text + "\", \"" + shown.caption + "\", 1)";
     };
+    const std::string appPaths = "\"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\vrk.exe\"";
+    const std::string lobby = "\"Software\\Microsoft\\DirectPlay\\Applications\\RZN\"";
     const std::vector<std::string> expected = {
         "RestrictDllSearchToSystem32()",
         box(questionBox),
-        "RegOpenKeyExA(80000002, \"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\vrk.exe\", 0, "
-        "F003F)",
+        "RegOpenKeyExA(80000002, " + appPaths + ", 0, F003F)",
         "RegQueryValueExA(1000, \"Path\", null, null, 0)",
         "RegQueryValueExA(1000, \"Path\", null, buffer, 12)",
         "FindFirstFileA(\"C:\\Games\\Dunmarsh\\vrk.exe\")",
         "FindClose(1000)",
         "FileTimeToLocalFileTime(01C452D048B96000)",
         "FileTimeToDosDateTime(01C452D048B96000)",
-        "RegCreateKeyExA(80000002, \"Software\\Microsoft\\DirectPlay\\Applications\\RZN\", 0, null, 0, "
-        "F003F, "
-        "null)",
+        "RegCreateKeyExA(80000002, " + lobby + ", 0, null, 0, F003F, null)",
         "RegCloseKey(1000)",
         "RegSetValueExA(1004, \"CurrentDirectory\", 0, 1, data, 12)",
         "RegSetValueExA(1004, \"Path\", 0, 1, data, 12)",

@@ -23,7 +23,7 @@ protected:
 
     // The name of the first entry a search yields, or "<none>".
     static std::string First(const std::string& path) {
-        WIN32_FIND_DATAA record;
+        WIN32_FIND_DATAA record{};
         std::memset(&record, 0xBD, sizeof record);
         const HANDLE search = FindFirstFileA(path.c_str(), &record);
         if (search == INVALID_HANDLE_VALUE) {
@@ -203,7 +203,7 @@ TEST_F(ModelFiles, WildcardsFollowTheSearchRules) {
 TEST_F(ModelFiles, SearchFillsTheRecordOnlyWhenItFinds) {
     model::AddFile("C:\\Dir\\vrk.exe", model::FileTimeFromUtc(2001, 2, 3, 4, 5, 6), FILE_ATTRIBUTE_HIDDEN);
     model::AddFile("C:\\Dir\\plain.exe", model::FileTimeFromUtc(2001, 2, 3, 4, 5, 6), 0);
-    WIN32_FIND_DATAA record;
+    WIN32_FIND_DATAA record{};
     std::memset(&record, 0xBD, sizeof record);
     EXPECT_EQ(FindFirstFileA("C:\\Dir\\none.exe", &record), INVALID_HANDLE_VALUE);
     EXPECT_EQ(record.dwFileAttributes, 0xBDBDBDBDu) << "a failed search leaves the record alone";

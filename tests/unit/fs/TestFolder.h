@@ -14,6 +14,8 @@ public:
     ~TestFolder();
     TestFolder(const TestFolder&) = delete;
     TestFolder& operator=(const TestFolder&) = delete;
+    TestFolder(TestFolder&&) = delete;
+    TestFolder& operator=(TestFolder&&) = delete;
 
     // Absolute path of the folder, without a trailing separator.
     [[nodiscard]] const std::string& Path() const { return path_; }
