@@ -24,6 +24,7 @@
 
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <map>
@@ -48,11 +49,9 @@ constexpr std::array<const char*, 10> kKeyNames = {"Software", "SOFTWARE",      
 constexpr std::array<const char*, 8> kValueNames = {"", "Path", "PATH", "File", "Guid", "v", "x y", "%s"};
 
 std::string Fold(std::string text) {
-    for (char& c : text) {
-        if (c >= 'a' && c <= 'z') {
-            c = static_cast<char>(c - 'a' + 'A');
-        }
-    }
+    std::ranges::transform(text, text.begin(), [](char c) {
+        return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+    });
     return text;
 }
 
@@ -91,9 +90,9 @@ std::string ValueName(FuzzedDataProvider& in) {
     if (in.ConsumeIntegralInRange<int>(0, 9) == 0) {
         // Printable ASCII, apart from the names above.
         std::string name = in.ConsumeRandomLengthString(12);
-        for (char& c : name) {
-            c = static_cast<char>(' ' + static_cast<unsigned char>(c) % 95);
-        }
+        std::ranges::transform(name, name.begin(), [](char c) {
+            return static_cast<char>(' ' + static_cast<unsigned char>(c) % 95);
+        });
         return name;
     }
     return kValueNames[in.ConsumeIntegralInRange<std::size_t>(0, kValueNames.size() - 1)];

@@ -8,6 +8,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -22,9 +24,8 @@ protected:
 
     static std::vector<std::string> CallNames() {
         std::vector<std::string> names;
-        for (const auto& call : model::Calls()) {
-            names.push_back(call.substr(0, call.find('(')));
-        }
+        std::ranges::transform(model::Calls(), std::back_inserter(names),
+                               [](const std::string& call) { return call.substr(0, call.find('(')); });
         return names;
     }
 };
