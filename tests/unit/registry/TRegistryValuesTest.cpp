@@ -6,6 +6,7 @@
 #include "registry/TRegistry.h"
 
 #include <optional>
+#include <utility>
 
 using namespace platform;
 
@@ -180,6 +181,21 @@ TEST_F(RegistryErrorText, FillsTheFirstSlotOnlyAndCarriesItAsAnException) {
         EXPECT_NE(dynamic_cast<const ERegistryException*>(&error), nullptr);
         EXPECT_STREQ(error.what(), "Invalid data type for 'Guid'");
     }
+}
+
+// A string table that yields nothing (an entry removed from the resources,
+// a stripped executable) still gives every error its exact text.
+TEST_F(RegistryErrorText, EveryTemplateHasItsOwnBuiltInText) {
+    const std::pair<UINT, const char*> templates[] = {
+        {65507, "Invalid data type for '%s'"},
+        {65508, "Failed to set data for '%s'"},
+        {65509, "Failed to get data for '%s'"},
+    };
+    for (const auto& [id, text] : templates) {
+        model::SetString(id, "");
+        EXPECT_EQ(LoadMessageTemplate(id), text) << id;
+    }
+    EXPECT_EQ(LoadMessageTemplate(65506), "") << "no text for an id of no error";
 }
 
 TEST(RegistryValueKinds, MapBothWaysWithTheirCrossedOrdinals) {
