@@ -4,6 +4,7 @@
 // way Windows (and Wine) do, including their failure statuses and what they
 // leave in the out-parameters.
 
+#include "platform/model/FilePaths.h"
 #include "platform/model/ModelControl.h"
 
 #include <algorithm>
@@ -32,11 +33,12 @@ constexpr REGSAM kGenericAll = 0x10000000;
 constexpr REGSAM kGenericWrite = 0x40000000;
 constexpr REGSAM kGenericRead = 0x80000000;
 
-// Registry names match without regard to (ASCII) case.
+// Registry names match without regard to case, Cyrillic letters included,
+// by the same folding that file names use.
 std::string Fold(std::string_view text) {
     std::string folded(text);
     std::transform(folded.begin(), folded.end(), folded.begin(),
-                   [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; });
+                   [](char c) { return static_cast<char>(paths::FoldCase(static_cast<unsigned char>(c))); });
     return folded;
 }
 
@@ -563,7 +565,14 @@ LSTATUS RegSetValueExA(HKEY key, const char* valueName, DWORD reserved, DWORD ty
     }
     std::string bytes;
     if (dataSize != 0) {
-        bytes.assign(reinterpret_cast<const char*>(data), dataSize);
+        const auto* chars = reinterpret_cast<const char*>(data);
+        // A text whose count leaves out the NUL that follows it in memory
+        // gets that NUL stored too, as Windows does for the ANSI call.
+        const bool text = type == REG_SZ || type == REG_EXPAND_SZ;
+        if (text && chars[dataSize - 1] != '\0' && chars[dataSize] == '\0') {
+            ++dataSize;
+        }
+        bytes.assign(chars, dataSize);
     }
     if (model::Value* value = handle->key->FindValue(name)) {
         value->type = type;
