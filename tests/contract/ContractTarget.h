@@ -20,6 +20,8 @@ public:
     ~ScratchKey();
     ScratchKey(const ScratchKey&) = delete;
     ScratchKey& operator=(const ScratchKey&) = delete;
+    ScratchKey(ScratchKey&&) = delete;
+    ScratchKey& operator=(ScratchKey&&) = delete;
 
     // Path below HKEY_CURRENT_USER, without a leading backslash.
     [[nodiscard]] const std::string& Path() const { return path_; }

@@ -10,6 +10,8 @@
 
 #include <cstdint>
 #include <cstring>
+#include <optional>
+#include <string>
 
 using namespace platform;
 
@@ -24,21 +26,16 @@ class SearchContract : public ::testing::Test {
 protected:
     std::string In(const std::string& relative) const { return folder.Path() + "\\" + relative; }
 
-    // The first entry a search yields, or nothing.
-    struct Found {
-        bool any;
-        std::string name;
-        DWORD attributes;
-    };
-    static Found First(const std::string& path) {
-        WIN32_FIND_DATAA record;
+    // The record of the first entry a search yields, if any.
+    static std::optional<WIN32_FIND_DATAA> First(const std::string& path) {
+        WIN32_FIND_DATAA record{};
         std::memset(&record, 0xBD, sizeof record);
         const HANDLE search = FindFirstFileA(path.c_str(), &record);
         if (search == INVALID_HANDLE_VALUE) {
-            return {false, {}, 0};
+            return std::nullopt;
         }
         EXPECT_NE(FindClose(search), 0);
-        return {true, record.cFileName, record.dwFileAttributes};
+        return record;
     }
 
     TestFolder folder;
@@ -49,9 +46,8 @@ TEST_F(SearchContract, SeparatorsAndDotsAreNormalised) {
     for (const std::string& path :
          {In("Game\\vrk.exe"), In("Game/vrk.exe"), In("Game\\\\vrk.exe"), In("Game\\.\\vrk.exe"),
           In("Other\\..\\Game\\vrk.exe"), In("GAME\\VRK.EXE")}) {
-        const Found found = First(path);
-        EXPECT_TRUE(found.any) << path;
-        EXPECT_EQ(found.name, "vrk.exe") << path;
+        const auto found = First(path);
+        EXPECT_EQ(found ? std::string(found->cFileName) : "<none>", "vrk.exe") << path;
         EXPECT_TRUE(FileIsPresent(path)) << path;
     }
 }
@@ -68,12 +64,12 @@ TEST_F(SearchContract, TrailingDotsAndSpacesOfTheLastNameAreDropped) {
 
 TEST_F(SearchContract, FoldersAreFoundByNameButNeverCountAsTheFile) {
     folder.MakeDirectory("vrk.exe");
-    const Found found = First(In("vrk.exe"));
-    ASSERT_TRUE(found.any);
-    EXPECT_NE(found.attributes & FILE_ATTRIBUTE_DIRECTORY, 0u);
+    const auto found = First(In("vrk.exe"));
+    ASSERT_TRUE(found.has_value());
+    EXPECT_NE(found->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY, 0u);
     EXPECT_FALSE(FileIsPresent(In("vrk.exe")));
     // A path ending in a separator, or naming the folder's own entries, finds nothing usable.
-    EXPECT_FALSE(First(In("vrk.exe\\")).any);
+    EXPECT_FALSE(First(In("vrk.exe\\")).has_value());
     EXPECT_FALSE(FileIsPresent(folder.Path() + "\\"));
 }
 

@@ -13,8 +13,11 @@ namespace testing::internal {
 class Notification {
 public:
     Notification() = default;
+    ~Notification() = default;
     Notification(const Notification&) = delete;
     Notification& operator=(const Notification&) = delete;
+    Notification(Notification&&) = delete;
+    Notification& operator=(Notification&&) = delete;
 
     void Notify() { notified_.store(true); }
     void WaitForNotification() {
