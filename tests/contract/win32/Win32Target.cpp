@@ -4,22 +4,17 @@
 #include "ContractTarget.h"
 #include "ScratchRegistry.h"
 #include "TestFolder.h"
-// <windows.h> after the boundary header: it turns the Windows names into macros.
-#include <windows.h>
+// TestKeys.h brings <windows.h>, which turns the Windows names into macros:
+// it comes after the boundary header.
+#include "TestKeys.h"
 
-#include <aclapi.h>
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <stdexcept>
-#include <vector>
+#include <string>
 
 namespace {
-
-struct KeyCloser {
-    void operator()(HKEY key) const { ::RegCloseKey(key); }
-};
-using UniqueKey = std::unique_ptr<std::remove_pointer_t<HKEY>, KeyCloser>;
 
 struct HandleCloser {
     void operator()(HANDLE handle) const { ::CloseHandle(handle); }
@@ -31,66 +26,7 @@ struct SearchCloser {
 };
 using UniqueSearch = std::unique_ptr<void, SearchCloser>;
 
-struct LocalFreer {
-    void operator()(void* memory) const { ::LocalFree(memory); }
-};
-
-struct SidFreer {
-    void operator()(void* sid) const { ::FreeSid(sid); }
-};
-
-UniqueKey OpenKey(HKEY root, const std::string& path, REGSAM access) {
-    HKEY raw = nullptr;
-    if (::RegOpenKeyExA(root, path.c_str(), 0, access, &raw) != ERROR_SUCCESS) {
-        return UniqueKey{};
-    }
-    return UniqueKey{raw};
-}
-
-bool SetEveryoneAccess(HKEY key, DWORD rights) {
-    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
-    PSID everyone = nullptr;
-    if (!::AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone)) {
-        return false;
-    }
-    const std::unique_ptr<void, SidFreer> sidOwner(everyone);
-    EXPLICIT_ACCESSA access{};
-    access.grfAccessPermissions = rights;
-    access.grfAccessMode = SET_ACCESS;
-    access.grfInheritance = NO_INHERITANCE;
-    access.Trustee.TrusteeForm = TRUSTEE_IS_SID;
-    access.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
-    access.Trustee.ptstrName = static_cast<LPSTR>(everyone);
-    PACL acl = nullptr;
-    if (::SetEntriesInAclA(1, &access, nullptr, &acl) != ERROR_SUCCESS) {
-        return false;
-    }
-    const std::unique_ptr<void, LocalFreer> aclOwner(acl);
-    return ::SetSecurityInfo(key, SE_REGISTRY_KEY,
-                             DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
-                             nullptr, acl, nullptr) == ERROR_SUCCESS;
-}
-
-void GrantAll(HKEY root, const std::string& path) {
-    if (const UniqueKey key = OpenKey(root, path, WRITE_DAC)) {
-        SetEveryoneAccess(key.get(), KEY_ALL_ACCESS | DELETE);
-    }
-    std::vector<std::string> children;
-    if (const UniqueKey key = OpenKey(root, path, KEY_READ)) {
-        for (DWORD index = 0;; ++index) {
-            char name[256];
-            DWORD size = sizeof name;
-            if (::RegEnumKeyExA(key.get(), index, name, &size, nullptr, nullptr, nullptr, nullptr) !=
-                ERROR_SUCCESS) {
-                break;
-            }
-            children.emplace_back(name, size);
-        }
-    }
-    for (const auto& child : children) {
-        GrantAll(root, path + "\\" + child);
-    }
-}
+using testkeys::UniqueKey;
 
 void CreateDirectories(const std::string& path) {
     for (std::size_t at = path.find('\\', 3); at != std::string::npos; at = path.find('\\', at + 1)) {
@@ -138,10 +74,8 @@ bool RunningOnWine() {
 }
 
 void DeleteCurrentUserTree(const std::string& path) {
-    GrantAll(HKEY_CURRENT_USER, path);
-    ::RegDeleteTreeA(HKEY_CURRENT_USER, path.c_str());
-    ::RegDeleteKeyA(HKEY_CURRENT_USER, path.c_str());
-    if (OpenKey(HKEY_CURRENT_USER, path, READ_CONTROL)) {
+    // The path is ANSI text, as the program's own paths are.
+    if (!testkeys::DeleteTree(HKEY_CURRENT_USER, testkeys::Widen(path, CP_ACP))) {
         throw std::runtime_error("could not delete the scratch key " + path);
     }
 }
@@ -153,7 +87,7 @@ void DenyFullAccessUnderCurrentUser(const std::string& path) {
         throw std::runtime_error("could not create " + path);
     }
     const UniqueKey key(raw);
-    if (!SetEveryoneAccess(key.get(), KEY_READ)) {
+    if (testkeys::SetEveryoneAccess(key.get(), KEY_READ) != ERROR_SUCCESS) {
         throw std::runtime_error("could not restrict " + path);
     }
 }

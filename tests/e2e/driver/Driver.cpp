@@ -34,9 +34,8 @@
 // driver waits, after reporting box n, for the file <report>.ack<n> before
 // answering it, so that the caller can take a screenshot.
 
-#include <windows.h>
+#include "TestKeys.h"
 
-#include <aclapi.h>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -90,15 +89,7 @@ bool FromHex(const std::string& hex, std::string& out) {
     return true;
 }
 
-std::wstring Widen(const std::string& utf8) {
-    if (utf8.empty()) {
-        return {};
-    }
-    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring out(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
-    return out;
-}
+using testkeys::Widen;
 
 std::string Utf8(const std::wstring& wide) {
     if (wide.empty()) {
@@ -126,10 +117,7 @@ std::vector<std::string> SplitTabs(const std::string& line) {
 }
 
 // Owners of the handle kinds the driver opens.
-struct KeyCloser {
-    void operator()(HKEY key) const { RegCloseKey(key); }
-};
-using UniqueKey = std::unique_ptr<std::remove_pointer_t<HKEY>, KeyCloser>;
+using testkeys::UniqueKey;
 
 struct HandleCloser {
     void operator()(HANDLE handle) const { CloseHandle(handle); }
@@ -140,10 +128,6 @@ struct ModuleFreer {
     void operator()(HMODULE module) const { FreeLibrary(module); }
 };
 using UniqueModule = std::unique_ptr<std::remove_pointer_t<HMODULE>, ModuleFreer>;
-
-struct LocalFreer {
-    void operator()(void* memory) const { LocalFree(memory); }
-};
 
 bool ParseRoot(const std::string& name, HKEY& root) {
     if (name == "HKLM") {
@@ -159,82 +143,9 @@ bool ParseRoot(const std::string& name, HKEY& root) {
 
 // ---- registry commands --------------------------------------------------
 
-// Sets the key's access list to one entry for everyone.
-LSTATUS SetEveryoneAccess(HKEY key, DWORD rights) {
-    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
-    PSID everyone = nullptr;
-    if (!AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone)) {
-        return static_cast<LSTATUS>(GetLastError());
-    }
-    const std::unique_ptr<void, decltype(&FreeSid)> sidOwner(everyone, &FreeSid);
-    EXPLICIT_ACCESSW access{};
-    access.grfAccessPermissions = rights;
-    access.grfAccessMode = SET_ACCESS;
-    access.grfInheritance = NO_INHERITANCE;
-    access.Trustee.TrusteeForm = TRUSTEE_IS_SID;
-    access.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
-    access.Trustee.ptstrName = static_cast<LPWSTR>(everyone);
-    PACL acl = nullptr;
-    LSTATUS status = static_cast<LSTATUS>(SetEntriesInAclW(1, &access, nullptr, &acl));
-    if (status != ERROR_SUCCESS) {
-        return status;
-    }
-    const std::unique_ptr<void, LocalFreer> aclOwner(acl);
-    return static_cast<LSTATUS>(
-        SetSecurityInfo(key, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-                        nullptr, nullptr, acl, nullptr));
-}
-
-// Gives everyone full access to the key and its whole subtree again, so that
-// a key locked by an earlier scenario can be deleted.
-void GrantAll(HKEY root, const std::wstring& path) {
-    HKEY raw = nullptr;
-    if (RegOpenKeyExW(root, path.c_str(), 0, WRITE_DAC | KEY_WOW64_32KEY, &raw) == ERROR_SUCCESS) {
-        const UniqueKey key(raw);
-        SetEveryoneAccess(key.get(), KEY_ALL_ACCESS | DELETE);
-    }
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | KEY_WOW64_32KEY, &raw) != ERROR_SUCCESS) {
-        return;
-    }
-    std::vector<std::wstring> children;
-    {
-        const UniqueKey key(raw);
-        for (DWORD index = 0;; ++index) {
-            wchar_t name[256];
-            DWORD nameSize = 256;
-            if (RegEnumKeyExW(key.get(), index, name, &nameSize, nullptr, nullptr, nullptr, nullptr) !=
-                ERROR_SUCCESS) {
-                break;
-            }
-            children.emplace_back(name, nameSize);
-        }
-    }
-    for (const auto& child : children) {
-        GrantAll(root, path + L"\\" + child);
-    }
-}
-
+// Deletes the key and its subtree, also the parts an earlier scenario locked.
 void RegDelete(HKEY root, const std::string& path) {
-    const std::wstring widePath = Widen(path);
-    HKEY raw = nullptr;
-    if (RegOpenKeyExW(root, widePath.c_str(), 0, KEY_READ | KEY_WOW64_32KEY, &raw) != ERROR_SUCCESS &&
-        RegOpenKeyExW(root, widePath.c_str(), 0, READ_CONTROL | KEY_WOW64_32KEY, &raw) != ERROR_SUCCESS) {
-        Report("ok\tregdel"); // nothing to delete
-        return;
-    }
-    UniqueKey{raw}.reset();
-    GrantAll(root, widePath);
-    LSTATUS status = RegDeleteTreeW(root, widePath.c_str());
-    if (status == ERROR_SUCCESS) {
-        // RegDeleteTree can leave the key itself behind; delete it too.
-        RegDeleteKeyExW(root, widePath.c_str(), KEY_WOW64_32KEY, 0);
-    }
-    if (RegOpenKeyExW(root, widePath.c_str(), 0, READ_CONTROL | KEY_WOW64_32KEY, &raw) == ERROR_SUCCESS) {
-        UniqueKey{raw}.reset();
-        Report("error\tregdel\t" + std::to_string(status));
-    } else {
-        Report("ok\tregdel");
-    }
+    Report(testkeys::DeleteTree(root, Widen(path)) ? "ok\tregdel" : "error\tregdel\tstill present");
 }
 
 LSTATUS CreateKey(HKEY root, const std::string& path, DWORD options, UniqueKey& key) {
@@ -288,11 +199,7 @@ void ReportValue(const char* tag, HKEY key, const std::string& name) {
 }
 
 UniqueKey OpenForRead(HKEY root, const std::string& path) {
-    HKEY raw = nullptr;
-    if (RegOpenKeyExW(root, Widen(path).c_str(), 0, KEY_READ | KEY_WOW64_32KEY, &raw) != ERROR_SUCCESS) {
-        return UniqueKey{};
-    }
-    return UniqueKey{raw};
+    return testkeys::OpenKey(root, Widen(path), KEY_READ);
 }
 
 void RegGet(HKEY root, const std::string& path, const std::string& name) {
@@ -329,7 +236,7 @@ void RegDeny(HKEY root, const std::string& path) {
     LSTATUS status = RegOpenKeyExW(root, Widen(path).c_str(), 0, WRITE_DAC | KEY_WOW64_32KEY, &raw);
     if (status == ERROR_SUCCESS) {
         const UniqueKey key(raw);
-        status = SetEveryoneAccess(key.get(), KEY_READ);
+        status = testkeys::SetEveryoneAccess(key.get(), KEY_READ);
     }
     Report(status == ERROR_SUCCESS ? "ok\tregdeny" : "error\tregdeny\t" + std::to_string(status));
 }
@@ -429,10 +336,14 @@ void Answer(HWND box, const std::string& action) {
                      reinterpret_cast<LPARAM>(GetDlgItem(box, IDCANCEL)));
     } else if (action == "escape") {
         // The dialog loop turns Escape into the Cancel command (or into the
-        // only button's command when there is no Cancel).
+        // only button's command when there is no Cancel). The keystroke
+        // flags: repeat count 1 and scan code 1; a key going up also has
+        // its previous-state and transition bits, the top two, set.
+        constexpr auto keyDown = static_cast<LPARAM>(0x00010001u);
+        constexpr auto keyUp = static_cast<LPARAM>(0xC0010001u);
         HWND focus = GetDlgItem(box, IDOK);
-        PostMessageW(focus != nullptr ? focus : box, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
-        PostMessageW(focus != nullptr ? focus : box, WM_KEYUP, VK_ESCAPE, 0xC0010001);
+        PostMessageW(focus != nullptr ? focus : box, WM_KEYDOWN, VK_ESCAPE, keyDown);
+        PostMessageW(focus != nullptr ? focus : box, WM_KEYUP, VK_ESCAPE, keyUp);
     } else {
         PostMessageW(box, WM_SYSCOMMAND, SC_CLOSE, 0);
     }
