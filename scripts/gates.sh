@@ -136,14 +136,20 @@ gate_tidy() {
     for db in "$host_db" "$win_db" "$fuzz_db"; do
         tidy_database "$db" || return 1
     done
-    log=$(mktemp)
 
     local host_files win_files fuzz_files
     mapfile -t host_files < <(db_sources "$host_db" "${checked_folders[@]}")
-    mapfile -t win_files < <(comm -13 <(db_sources "$host_db" src) <(db_sources "$win_db" "${checked_folders[@]}"))
+    mapfile -t win_files < <(comm -13 <(db_sources "$host_db" src) \
+        <(db_sources "$win_db" "${checked_folders[@]}"))
     mapfile -t fuzz_files < <(comm -13 <(db_sources "$host_db" "${checked_folders[@]}") \
         <(db_sources "$fuzz_db" "${checked_folders[@]}"))
+    # An empty list means a database could not be read, not a clean tree.
+    if ((${#host_files[@]} == 0 || ${#win_files[@]} == 0 || ${#fuzz_files[@]} == 0)); then
+        echo "tidy: a compile database names none of the checked files"
+        return 1
+    fi
 
+    log=$(mktemp)
     run_tidy "$host_db" "$log" -- "${host_files[@]}" || rc=1
     # The database names the MinGW compiler; tell clang the target and
     # where MinGW's C++ headers are.

@@ -1,29 +1,51 @@
 #!/usr/bin/env bash
-# The whole test suite: installs what is missing, builds both targets and
-# runs every test. Safe to run on a fresh Debian 12 machine as root.
+# The whole test suite: installs what is missing, builds both targets, runs
+# every test and then every quality gate. Safe to run on a fresh Debian 12
+# machine as root. Stops at the first stage that fails, with a non-zero
+# status; each stage's heading says how long the suite has run so far.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 jobs=$(nproc)
+started=$SECONDS
+
+stage() { # title
+    echo
+    echo "== $1 (at $((SECONDS - started)) s)"
+}
+
+# ctest fails when the label selects no test, so that a stage whose tests
+# were never registered cannot pass.
+run_ctest() { # preset label [ctest option...]
+    ctest --preset "$1" -L "$2" --no-tests=error "${@:3}"
+}
+
+stage "dependencies"
 bash scripts/install-deps.sh
 
-echo "== host build and unit tests"
+stage "host build and unit tests"
 cmake --preset host >/dev/null
 cmake --build --preset host -j"$jobs"
-ctest --preset host -L unit -j"$jobs"
+run_ctest host unit -j"$jobs"
 
-echo "== contract tests over the model"
-ctest --preset host -L contract -j"$jobs"
+stage "contract tests over the model"
+run_ctest host contract -j"$jobs"
 
-echo "== windows build"
+stage "windows build"
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j"$jobs"
 
-echo "== the shipped executable"
-ctest --preset windows -L exe
+stage "the shipped executable"
+run_ctest windows exe
 
-echo "== contract tests under Wine"
-ctest --preset windows -L contract
+stage "contract tests under Wine"
+run_ctest windows contract
 
-echo "== end-to-end scenarios under Wine"
-ctest --preset windows -L e2e
+stage "end-to-end scenarios under Wine"
+run_ctest windows e2e
+
+stage "quality gates"
+bash scripts/gates.sh
+
+echo
+echo "== every stage passed in $((SECONDS - started)) s"
