@@ -209,11 +209,12 @@ failed=()
 for g in "${gates[@]}"; do
     echo
     echo "==== gate: $g"
+    gate_started=$SECONDS
     if "gate_$g"; then
-        echo "==== gate $g: PASSED"
+        echo "==== gate $g: PASSED ($((SECONDS - gate_started)) s)"
         passed+=("$g")
     else
-        echo "==== gate $g: FAILED"
+        echo "==== gate $g: FAILED ($((SECONDS - gate_started)) s)"
         failed+=("$g")
     fi
 done
