@@ -2,13 +2,12 @@
 // target has. The presence test hands the path over unchanged, so whatever
 // the search makes of it is what the tool sees.
 
+#include "FileTimes.h"
 #include "TestFolder.h"
-#include "fs/DosDateTime.h"
 #include "fs/FileStamp.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -17,10 +16,8 @@ using namespace platform;
 
 namespace {
 
-FILETIME At(int year, int month, int day) {
-    const std::uint64_t ticks = *fs::TicksFromCivil({year, month, day, 12, 0, 0});
-    return {static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
-}
+// When the test files were last written: any moment the MS-DOS stamp can hold.
+const FILETIME kWritten = contract::UtcFileTime({2020, 6, 15, 12, 0, 0});
 
 class SearchContract : public ::testing::Test {
 protected:
@@ -42,7 +39,7 @@ protected:
 };
 
 TEST_F(SearchContract, SeparatorsAndDotsAreNormalised) {
-    folder.MakeFile("Game\\vrk.exe", At(2020, 6, 15));
+    folder.MakeFile("Game\\vrk.exe", kWritten);
     for (const std::string& path :
          {In("Game\\vrk.exe"), In("Game/vrk.exe"), In("Game\\\\vrk.exe"), In("Game\\.\\vrk.exe"),
           In("Other\\..\\Game\\vrk.exe"), In("GAME\\VRK.EXE")}) {
@@ -53,12 +50,12 @@ TEST_F(SearchContract, SeparatorsAndDotsAreNormalised) {
 }
 
 TEST_F(SearchContract, TrailingDotsAndSpacesOfTheLastNameAreDropped) {
-    folder.MakeFile("vrk.exe", At(2020, 6, 15));
+    folder.MakeFile("vrk.exe", kWritten);
     for (const std::string& path : {In("vrk.exe."), In("vrk.exe "), In("vrk.exe. .")}) {
         EXPECT_TRUE(FileIsPresent(path)) << '"' << path << '"';
     }
     // Within the path they stay part of the folder's name.
-    folder.MakeFile("Game\\vrk.exe", At(2020, 6, 15));
+    folder.MakeFile("Game\\vrk.exe", kWritten);
     EXPECT_FALSE(FileIsPresent(In("Game \\vrk.exe")));
 }
 

@@ -1,0 +1,18 @@
+#pragma once
+
+// File times for the tests, written as calendar moments in UTC.
+
+#include "fs/DosDateTime.h"
+#include "platform/Platform.h"
+
+#include <cstdint>
+
+namespace contract {
+
+// The file time of a valid moment from 1601 on.
+inline platform::FILETIME UtcFileTime(const fs::CivilTime& utc) {
+    const std::uint64_t ticks = *fs::TicksFromCivil(utc);
+    return {static_cast<platform::DWORD>(ticks), static_cast<platform::DWORD>(ticks >> 32)};
+}
+
+} // namespace contract
