@@ -210,11 +210,6 @@ class Prefix:
     def drive_c(self, *parts):
         return os.path.join(self.path, "drive_c", *parts)
 
-    def _wine(self, args, env, log, timeout):
-        with open(log, "ab") as out:
-            return subprocess.run(["wine"] + args, env=env, stdin=subprocess.DEVNULL, stdout=out,
-                                  stderr=subprocess.STDOUT, timeout=timeout, check=False).returncode
-
     def create(self, log):
         """Makes a fresh prefix and starts its wineserver, which stays up until shutdown()."""
         self.shutdown()
