@@ -20,6 +20,8 @@ import shutil
 import sys
 import unittest
 
+# Nothing is written into the source tree, not even compiled bytecode.
+sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import winedriver  # noqa: E402
 from winedriver import REG_BINARY, REG_DWORD, REG_EXPAND_SZ, REG_SZ, Value  # noqa: E402
