@@ -13,7 +13,6 @@ Usage: demo.py --tool lobbyfix.exe --driver driver.exe --out build/demo
 
 import argparse
 import os
-import shutil
 import signal
 import subprocess
 import sys
@@ -85,7 +84,9 @@ def main():
         if old.startswith("box-") and old.endswith(".png"):
             os.remove(os.path.join(out, old))
     log_path = os.path.join(out, "demo.log")
-    log = open(log_path, "wb")
+    # Appended to by this script, the virtual screen and Wine alike.
+    open(log_path, "wb").close()
+    log = open(log_path, "ab")
 
     user_display = os.environ.get("DISPLAY")
     screen = None
@@ -103,13 +104,7 @@ def main():
     env_display = display
     try:
         print("Making a fresh Wine prefix under %s ..." % prefix.path)
-        prefix.shutdown()
-        shutil.rmtree(prefix.path, ignore_errors=True)
-        os.makedirs(prefix.path)
-        env = prefix.env(display=env_display)
-        subprocess.run(["wineserver", "-p"], env=env, stdout=log, stderr=subprocess.STDOUT, check=True, timeout=60)
-        subprocess.run(["wineboot", "-i"], env=env, stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT,
-                       check=True, timeout=300)
+        prefix.create(log_path, display=env_display)
 
         # The game, as its installer would leave it.
         game = prefix.drive_c("Games", "Dunmarsh")

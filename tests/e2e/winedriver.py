@@ -16,6 +16,7 @@ REG_EXPAND_SZ = 2
 REG_BINARY = 3
 REG_DWORD = 4
 
+WINE_FONTS = "/usr/share/wine/fonts"
 WINE_TIMEOUT = 90  # seconds for one driver run, far above a normal one
 
 
@@ -210,17 +211,18 @@ class Prefix:
     def drive_c(self, *parts):
         return os.path.join(self.path, "drive_c", *parts)
 
-    def create(self, log):
+    def create(self, log, display=None):
         """Makes a fresh prefix and starts its wineserver, which stays up until shutdown()."""
         self.shutdown()
         shutil.rmtree(self.path, ignore_errors=True)
         os.makedirs(self.path)
-        env = self.env()
+        env = self.env(display=display)
         with open(log, "ab") as out:
             subprocess.run(["wineserver", "-p"], env=env, stdout=out, stderr=subprocess.STDOUT, check=True,
                            timeout=60)
             subprocess.run(["wineboot", "-i"], env=env, stdin=subprocess.DEVNULL, stdout=out,
                            stderr=subprocess.STDOUT, check=True, timeout=300)
+        self.install_wine_fonts()
         if self.null_display:
             # Wine's display driver that needs no screen: boxes exist as
             # windows that the driver can find, read and answer.
@@ -232,6 +234,17 @@ class Prefix:
             # driver it found then: restart everything so that it picks up
             # the new one (otherwise every box fails at once).
             self.restart_server()
+
+    def install_wine_fonts(self):
+        """Copies Wine's own fonts into the prefix: this Wine does not look for
+        them where Debian installs them, and without Marlett a box's close
+        button shows a letter instead of its cross."""
+        fonts = self.drive_c("windows", "Fonts")
+        os.makedirs(fonts, exist_ok=True)
+        for name in ("marlett.ttf", "tahoma.ttf", "tahomabd.ttf"):
+            source = os.path.join(WINE_FONTS, name)
+            if os.path.isfile(source):
+                shutil.copy(source, fonts)
 
     def restart_server(self):
         """After a run was cut off: kill what is left in the prefix and start afresh."""
