@@ -104,6 +104,7 @@ TEST_F(RegistryContract, TextRoundTripsExactlyWithItsNulCounted) {
     const Stored empty = Get("Lobby\\RZN", "Empty");
     EXPECT_EQ(empty.type, REG_SZ);
     EXPECT_EQ(empty.bytes, std::string(1, '\0'));
+    EXPECT_EQ(Get("Lobby\\RZN", "Inner").bytes, std::string("ab\0cd\0", 6));
 
     EXPECT_EQ(registry.ReadText("CURRENTDIRECTORY"), "C:\\Games\\Dunmarsh");
     EXPECT_EQ(registry.ReadText("Empty"), "");
@@ -117,6 +118,7 @@ TEST_F(RegistryContract, TextDataIsReadAsStoredWhateverItsTermination) {
     Put("", "Middle", REG_SZ, std::string("ab\0cd\0", 6));
     Put("", "Expand", REG_EXPAND_SZ, std::string("%SystemRoot%\\x\0", 15));
     Put("", "ZeroLength", REG_DWORD, "");
+    Put("", "", REG_SZ, std::string("default\0", 8));
 
     TRegistry registry;
     ASSERT_TRUE(registry.OpenPath(Abs(), false));
@@ -125,6 +127,7 @@ TEST_F(RegistryContract, TextDataIsReadAsStoredWhateverItsTermination) {
     EXPECT_EQ(registry.ReadText("Middle"), "ab");
     EXPECT_EQ(registry.ReadText("Expand"), "%SystemRoot%\\x");
     EXPECT_EQ(registry.ReadText("ZeroLength"), "");
+    EXPECT_EQ(registry.ReadText(""), "default");
 }
 
 TEST_F(RegistryContract, CyrillicTextKeepsItsWindows1251Bytes) {
