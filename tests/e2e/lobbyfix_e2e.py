@@ -17,6 +17,7 @@ and removes the prefix (set LOBBYFIX_KEEP_PREFIX=1 to keep it).
 import argparse
 import os
 import shutil
+import subprocess
 import sys
 import unittest
 
@@ -99,22 +100,29 @@ class Scenarios(unittest.TestCase):
         with open(target, "wb") as out:
             out.write(b"MZ stub of the game executable\n")
         if stamp is not None:
-            import subprocess
             subprocess.run(["touch", "-d", stamp, target], check=True)
         return target
 
     def set_path(self, data, reg_type=REG_SZ):
+        """Sets the folder value: a text as Windows-1251 with a NUL, or raw bytes."""
+        if isinstance(data, str):
+            data = data.encode("cp1251") + b"\0"
         self.script.reg_set("HKLM", APP_PATHS, "Path", reg_type, data)
 
     def install_game(self, folder=GAME, stamp=None):
-        self.install_file(folder + "\\vrk.exe", stamp)
-        self.set_path(folder.encode("cp1251") + b"\0")
+        target = self.install_file(folder + "\\vrk.exe", stamp)
+        self.set_path(folder)
+        return target
 
-    def run_tool(self, actions, cwd="C:\\Games", locale="ru_RU.UTF-8", runs=1):
-        """Runs the tool (runs times, with the same answers) and dumps the lobby key after each run."""
-        for _ in range(runs):
-            self.script.run(self.tool, cwd, actions)
-            self.script.reg_dump("HKLM", LOBBY)
+    def queue_run(self, actions=("ok", "ok")):
+        """Adds one run of the tool, answering its boxes in turn, and a dump of the lobby key after it."""
+        self.script.run(self.tool, "C:\\Games", list(actions))
+        self.script.reg_dump("HKLM", LOBBY)
+
+    def run_tool(self, *runs, locale="ru_RU.UTF-8"):
+        """Adds a run for each list of answers (one run of OK, OK if none) and drives them all."""
+        for actions in runs or [("ok", "ok")]:
+            self.queue_run(actions)
         os.makedirs(self.prefix.drive_c("Games"), exist_ok=True)
         report = self.prefix.drive(self.script, self.id().split(".")[-1], locale=locale)
         self.assertEqual([], report.timeouts, "a box or the tool timed out:\n" + "\n".join(report.lines))
@@ -171,9 +179,7 @@ class Scenarios(unittest.TestCase):
 
     def test_close_or_escape_on_question(self):
         self.install_game()
-        self.script.run(self.tool, "C:\\Games", ["escape"])
-        self.script.reg_dump("HKLM", LOBBY)
-        report = self.run_tool(["close"])
+        report = self.run_tool(["escape"], ["close"])
         self.assertEqual(2, len(report.boxes))
         for box in report.boxes:
             self.assertQuestion(box)
@@ -184,36 +190,35 @@ class Scenarios(unittest.TestCase):
 
     def test_missing_app_paths_key(self):
         self.install_file(GAME + "\\vrk.exe")
-        self.assertNotInstalled(self.run_tool(["ok", "ok"]))
+        self.assertNotInstalled(self.run_tool())
 
     def test_app_paths_key_without_full_access(self):
         # The user may read the key but not control it fully: every open asks
         # for full access, so the game counts as not installed.
         self.install_game()
         self.script.reg_deny("HKLM", APP_PATHS)
-        self.assertNotInstalled(self.run_tool(["ok", "ok"]))
+        self.assertNotInstalled(self.run_tool())
 
     def test_missing_executable(self):
         os.makedirs(self.prefix.drive_c("Games", "Dunmarsh"))
-        self.set_path(GAME.encode() + b"\0")
+        self.set_path(GAME)
         self.assertNotInstalled(self.run_tool(["ok", "close"]))
 
     def test_directory_named_like_the_executable(self):
         os.makedirs(self.prefix.drive_c("Games", "Dunmarsh", "vrk.exe"))
-        self.set_path(GAME.encode() + b"\0")
-        self.assertNotInstalled(self.run_tool(["ok", "ok"]))
+        self.set_path(GAME)
+        self.assertNotInstalled(self.run_tool())
 
     def test_executable_written_before_1980(self):
         self.install_game(stamp="1979-06-15 12:00:00")
-        self.assertNotInstalled(self.run_tool(["ok", "ok"]))
+        self.assertNotInstalled(self.run_tool())
 
     def test_executable_written_after_2107(self):
         # Windows cannot hold such a time as an MS-DOS stamp, so the game
         # counts as not installed there. Known Wine difference: Wine packs
         # the time anyway, and the tool goes on to register the game.
         self.install_game(stamp="2110-06-15 12:00:00")
-        report = self.run_tool(["ok", "ok"])
-        self.assertRegistered(report, GAME)
+        self.assertRegistered(self.run_tool(), GAME)
 
     def test_lobby_key_that_cannot_be_created(self):
         # The DirectPlay application list is a volatile key, below which the
@@ -223,13 +228,13 @@ class Scenarios(unittest.TestCase):
         self.install_game()
         self.script.reg_delete("HKLM", APPLICATIONS)
         self.script.reg_key("HKLM", APPLICATIONS, volatile=True)
-        self.assertNotInstalled(self.run_tool(["ok", "ok"]))
+        self.assertNotInstalled(self.run_tool())
 
     def test_lobby_key_without_full_access(self):
         self.install_game()
         self.script.reg_set("HKLM", LOBBY, "Path", REG_SZ, b"C:\\Old\0")
         self.script.reg_deny("HKLM", LOBBY)
-        report = self.run_tool(["ok", "ok"])
+        report = self.run_tool()
         self.assertEqual(2, len(report.boxes))
         self.assertError(report.boxes[1])
         self.assertEqual(1, report.exit_code)
@@ -239,13 +244,11 @@ class Scenarios(unittest.TestCase):
 
     def test_success_ok(self):
         self.install_game()
-        self.assertRegistered(self.run_tool(["ok", "ok"]), GAME)
+        self.assertRegistered(self.run_tool(), GAME)
 
     def test_success_cancel_or_close_keeps_the_registration(self):
         self.install_game()
-        self.script.run(self.tool, "C:\\Games", ["ok", "close"])
-        self.script.reg_dump("HKLM", LOBBY)
-        report = self.run_tool(["ok", "cancel"])
+        report = self.run_tool(["ok", "close"], ["ok", "cancel"])
         self.assertEqual(4, len(report.boxes))
         self.assertSuccess(report.boxes[1])
         self.assertSuccess(report.boxes[3])
@@ -255,39 +258,37 @@ class Scenarios(unittest.TestCase):
     def test_executable_written_after_2044(self):
         # Its MS-DOS stamp is negative as a signed number, and still valid.
         self.install_game(stamp="2050-03-01 12:00:00")
-        self.assertRegistered(self.run_tool(["ok", "ok"]), GAME)
+        self.assertRegistered(self.run_tool(), GAME)
 
     def test_read_only_executable(self):
-        target = self.install_file(GAME + "\\vrk.exe")
-        os.chmod(target, 0o444)
-        self.set_path(GAME.encode() + b"\0")
-        self.assertRegistered(self.run_tool(["ok", "ok"]), GAME)
+        os.chmod(self.install_game(), 0o444)
+        self.assertRegistered(self.run_tool(), GAME)
 
     def test_folder_with_trailing_backslash(self):
         self.install_file(GAME + "\\vrk.exe")
-        self.set_path(GAME.encode() + b"\\\0")
-        self.assertRegistered(self.run_tool(["ok", "ok"]), GAME + "\\")
+        self.set_path(GAME + "\\")
+        self.assertRegistered(self.run_tool(), GAME + "\\")
 
     def test_empty_path_without_root_executable(self):
         self.install_file(GAME + "\\vrk.exe")
         self.set_path(b"\0")
-        self.assertNotInstalled(self.run_tool(["ok", "ok"]))
+        self.assertNotInstalled(self.run_tool())
 
     def test_missing_path_value_without_root_executable(self):
         self.install_file(GAME + "\\vrk.exe")
         self.script.reg_set("HKLM", APP_PATHS, "", REG_SZ, GAME.encode() + b"\\vrk.exe\0")
-        self.assertNotInstalled(self.run_tool(["ok", "ok"]))
+        self.assertNotInstalled(self.run_tool())
 
     def test_empty_path_with_root_executable(self):
         # "\vrk.exe" names the file at the root of the current drive.
         self.install_file("C:\\vrk.exe")
         self.set_path(b"\0")
-        self.assertRegistered(self.run_tool(["ok", "ok"], cwd="C:\\Games"), "")
+        self.assertRegistered(self.run_tool(), "")
 
     def test_missing_path_value_with_root_executable(self):
         self.install_file("C:\\vrk.exe")
         self.script.reg_key("HKLM", APP_PATHS)
-        self.assertRegistered(self.run_tool(["ok", "ok"], cwd="C:\\Games"), "")
+        self.assertRegistered(self.run_tool(), "")
 
     def test_expandable_folder_used_literally(self):
         # The folder holds a percent reference that would lead elsewhere if
@@ -296,18 +297,17 @@ class Scenarios(unittest.TestCase):
         self.install_file(literal + "\\vrk.exe")
         os.makedirs(self.prefix.drive_c("Games", "Elsewhere"))
         self.script.env("DUNMARSH_HOME", "Elsewhere")
-        self.set_path(literal.encode() + b"\0", REG_EXPAND_SZ)
-        report = self.run_tool(["ok", "ok"])
-        self.assertRegistered(report, literal)
+        self.set_path(literal, REG_EXPAND_SZ)
+        self.assertRegistered(self.run_tool(), literal)
 
     def test_cyrillic_folder(self):
         folder = "C:\\Игры\\Дюнмарш"
         self.install_game(folder)
-        self.assertRegistered(self.run_tool(["ok", "ok"]), folder)
+        self.assertRegistered(self.run_tool(), folder)
 
     def test_second_run_leaves_the_same_registry(self):
         self.install_game()
-        report = self.run_tool(["ok", "ok"], runs=2)
+        report = self.run_tool(["ok", "ok"], ["ok", "ok"])
         self.assertEqual([0, 0], report.exit_codes)
         self.assertEqual(registration(GAME), report.dumps[0])
         self.assertEqual(report.dumps[0], report.dumps[1])
@@ -318,7 +318,7 @@ class Scenarios(unittest.TestCase):
         self.script.reg_set("HKLM", LOBBY, "guid", REG_BINARY, b"\x01\x02")
         self.script.reg_set("HKLM", LOBBY, "Launcher", REG_SZ, b"lobby.exe\0")
         self.script.reg_set("HKLM", LOBBY, "Flags", REG_DWORD, b"\x07\0\0\0")
-        report = self.run_tool(["ok", "ok"])
+        report = self.run_tool()
         expected = registration(GAME)
         # Value names are case-insensitive: the old "guid" is replaced and
         # keeps its stored spelling.
@@ -333,7 +333,7 @@ class Scenarios(unittest.TestCase):
     def test_path_of_wrong_type(self):
         self.install_file(GAME + "\\vrk.exe")
         self.set_path(b"\x01\0\0\0", REG_DWORD)
-        report = self.run_tool(["ok", "ok"])
+        report = self.run_tool()
         self.assertEqual(2, len(report.boxes), report.boxes)
         self.assertQuestion(report.boxes[0])
         self.assertBox(report.boxes[1], ERROR_CAPTION, "Invalid data type for 'Path'", OK_ONLY, True)
@@ -345,9 +345,9 @@ class Scenarios(unittest.TestCase):
     def test_boxes_read_in_russian_under_an_english_locale(self):
         # First without the game's App Paths entry (the error box), then with it.
         self.install_file(GAME + "\\vrk.exe")
-        self.script.run(self.tool, "C:\\Games", ["ok", "ok"])
-        self.set_path(GAME.encode() + b"\0")
-        report = self.run_tool(["ok", "ok"], locale="en_US.UTF-8")
+        self.queue_run()
+        self.set_path(GAME)
+        report = self.run_tool(locale="en_US.UTF-8")
         self.assertEqual(4, len(report.boxes))
         # Through the ANSI calls of an English system the Cyrillic letters
         # cannot be read; the Unicode texts must still be exact.

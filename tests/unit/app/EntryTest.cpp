@@ -30,30 +30,6 @@ void ExpectFailureBox(const model::ShownBox& shown, const std::string& message) 
 
 class EntryTest : public MachineTest {};
 
-TEST_F(EntryTest, LimitsDllSearchBeforeAnythingElse) {
-    InstallGame();
-    model::ScriptBoxes({BoxAction::Cancel});
-
-    EXPECT_EQ(Enter(), 1);
-
-    ASSERT_FALSE(model::Calls().empty());
-    EXPECT_EQ(model::Calls().front(), "RestrictDllSearchToSystem32()");
-    EXPECT_TRUE(model::DllSearchRestricted());
-}
-
-TEST_F(EntryTest, OrdinaryEndingsPassThroughWithoutExtraBoxes) {
-    InstallGame();
-    model::ScriptBoxes({BoxAction::Ok, BoxAction::Ok});
-    EXPECT_EQ(Enter(), 0);
-    EXPECT_EQ(model::ShownBoxes().size(), 2u);
-
-    model::Reset();
-    model::ScriptBoxes({BoxAction::Ok, BoxAction::Ok});
-    EXPECT_EQ(Enter(), 1); // game not installed
-    EXPECT_EQ(model::ShownBoxes().size(), 2u);
-    EXPECT_EQ(model::ShownBoxes()[1].text, errorBox.text);
-}
-
 TEST_F(EntryTest, FailedWriteKeepsEarlierValuesAndShowsItsMessage) {
     InstallGame();
     model::FailSetValue("File");
@@ -71,29 +47,38 @@ TEST_F(EntryTest, FailedWriteKeepsEarlierValuesAndShowsItsMessage) {
     ExpectFailureBox(boxes[1], "Failed to set data for 'File'");
 }
 
-TEST_F(EntryTest, FolderOfWrongTypeShowsItsMessageAndWritesNothing) {
-    model::AddDirectory(gameFolder);
-    model::AddFile(gameFolder + "\\vrk.exe", GameBuildTime());
-    model::SetValue(HKEY_LOCAL_MACHINE, appPathsKey, "Path", REG_DWORD, std::string("\x01\0\0\0", 4));
-    model::ScriptBoxes({BoxAction::Ok, BoxAction::Ok});
+// A folder value that cannot be read is a failure of its own, not a game
+// that is missing: its message, status 2 and no lobby key.
+TEST_F(EntryTest, UnreadableFolderShowsItsMessageAndWritesNothing) {
+    struct Case {
+        const char* name;
+        void (*arrange)();
+        std::string message;
+    };
+    const Case cases[] = {
+        {"wrong type",
+         [] {
+             model::SetValue(HKEY_LOCAL_MACHINE, appPathsKey, "Path", REG_DWORD,
+                             std::string("\x01\0\0\0", 4));
+         },
+         "Invalid data type for 'Path'"},
+        {"grows while read",
+         [] { model::GrowValueBeforeRead(HKEY_LOCAL_MACHINE, appPathsKey, "Path", "\\Longer"); },
+         "Failed to get data for 'Path'"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        model::Reset();
+        InstallGame();
+        c.arrange();
+        model::ScriptBoxes({BoxAction::Ok, BoxAction::Ok});
 
-    EXPECT_EQ(Enter(), 2);
+        EXPECT_EQ(Enter(), 2);
 
-    ASSERT_EQ(model::ShownBoxes().size(), 2u);
-    ExpectFailureBox(model::ShownBoxes()[1], "Invalid data type for 'Path'");
-    EXPECT_FALSE(model::KeyExists(HKEY_LOCAL_MACHINE, lobbyKey));
-}
-
-TEST_F(EntryTest, FolderThatChangesWhileReadShowsItsMessage) {
-    InstallGame();
-    model::GrowValueBeforeRead(HKEY_LOCAL_MACHINE, appPathsKey, "Path", "\\Longer");
-    model::ScriptBoxes({BoxAction::Ok, BoxAction::Ok});
-
-    EXPECT_EQ(Enter(), 2);
-
-    ASSERT_EQ(model::ShownBoxes().size(), 2u);
-    ExpectFailureBox(model::ShownBoxes()[1], "Failed to get data for 'Path'");
-    EXPECT_FALSE(model::KeyExists(HKEY_LOCAL_MACHINE, lobbyKey));
+        ASSERT_EQ(model::ShownBoxes().size(), 2u);
+        ExpectFailureBox(model::ShownBoxes()[1], c.message);
+        EXPECT_FALSE(model::KeyExists(HKEY_LOCAL_MACHINE, lobbyKey));
+    }
 }
 
 // Failures of every kind, thrown by a stand-in run.
