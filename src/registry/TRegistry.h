@@ -105,10 +105,7 @@ public:
 
     [[nodiscard]] platform::HKEY ActiveKey() const noexcept { return activeKey.Get(); }
     [[nodiscard]] platform::HKEY RootHandle() const noexcept { return rootHandle; }
-    [[nodiscard]] bool DefersFlush() const noexcept { return deferFlush; }
     [[nodiscard]] const AnsiString& ActivePath() const noexcept { return activePath; }
-    [[nodiscard]] bool OwnsRoot() const noexcept { return ownsRoot; }
-    [[nodiscard]] platform::REGSAM AccessMask() const noexcept { return accessMask; }
 
 private:
     [[nodiscard]] platform::HKEY BaseFor(bool relative) const noexcept;
@@ -118,14 +115,15 @@ private:
     TValueKind FetchValue(const AnsiString& name, char* buffer, std::int32_t size, std::int32_t& count) const;
     void StoreValue(const AnsiString& name, const char* buffer, std::int32_t count, TValueKind kind) const;
 
+    // Neither of the first two ever changes: a key given up is released
+    // without a flush, and the root is never one the object opened itself,
+    // so it is never closed. Every open and create asks for full access.
+    static constexpr bool deferFlush = true;
+    static constexpr bool ownsRoot = false;
+    static constexpr platform::REGSAM accessMask = platform::KEY_ALL_ACCESS;
+
     TUniqueKey activeKey;
     // A new object works below HKEY_CURRENT_USER until another root is selected.
     platform::HKEY rootHandle = platform::HKEY_CURRENT_USER;
-    // A key given up is released without a flush; nothing ever clears this.
-    bool deferFlush = true;
     AnsiString activePath;
-    // The root is never one the object opened itself, so it is never closed.
-    bool ownsRoot = false;
-    // Every open and create asks for full access.
-    platform::REGSAM accessMask = platform::KEY_ALL_ACCESS;
 };
