@@ -132,18 +132,20 @@ void CheckCivil(const fs::CivilTime& c) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider in(data, size);
     model::Reset();
-    switch (in.ConsumeIntegralInRange<int>(0, 2)) {
+    switch (in.ConsumeIntegralInRange<int>(0, 3)) {
     case 0: // any file time at all
         CheckPacking(in.ConsumeIntegral<std::uint64_t>());
         break;
-    case 1: { // close to either end of the MS-DOS range
+    case 1: { // close to either end of the MS-DOS range, and within two seconds of it
         const std::uint64_t edge = in.ConsumeBool() ? kFirstDosTick : kEndDosTick;
         constexpr auto kReach = static_cast<std::int64_t>(4 * kTicksPerDay);
         const auto delta = in.ConsumeIntegralInRange<std::int64_t>(-kReach, kReach);
         CheckPacking(edge + static_cast<std::uint64_t>(delta));
+        CheckPacking(edge +
+                     static_cast<std::uint64_t>(delta % static_cast<std::int64_t>(2 * kTicksPerSecond)));
         break;
     }
-    default: { // calendar fields, valid or not
+    case 2: { // calendar fields, valid or not
         fs::CivilTime c{};
         c.year = in.ConsumeIntegralInRange<int>(1500, 31'000);
         c.month = in.ConsumeIntegralInRange<int>(-1, 14);
@@ -154,6 +156,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         CheckCivil(c);
         break;
     }
+    default: // anywhere in the MS-DOS range
+        CheckPacking(kFirstDosTick +
+                     in.ConsumeIntegralInRange<std::uint64_t>(0, kEndDosTick - kFirstDosTick - 1));
+        break;
     }
     return 0;
 }
