@@ -11,33 +11,21 @@ namespace fs {
 // Reset or by the destructor.
 class SearchHandle {
 public:
-    SearchHandle() = default;
     explicit SearchHandle(platform::HANDLE search) noexcept : search_(search) {}
     SearchHandle(const SearchHandle&) = delete;
     SearchHandle& operator=(const SearchHandle&) = delete;
-    SearchHandle(SearchHandle&& other) noexcept : search_(other.Release()) {}
-    SearchHandle& operator=(SearchHandle&& other) noexcept {
-        if (this != &other) {
-            Reset(other.Release());
-        }
-        return *this;
-    }
+    SearchHandle(SearchHandle&&) = delete;
+    SearchHandle& operator=(SearchHandle&&) = delete;
     ~SearchHandle() { Reset(); }
 
     [[nodiscard]] bool IsOpen() const noexcept { return search_ != platform::INVALID_HANDLE_VALUE; }
-    [[nodiscard]] platform::HANDLE Get() const noexcept { return search_; }
 
-    // Closes the held search, if any, and holds `search` instead.
-    void Reset(platform::HANDLE search = platform::INVALID_HANDLE_VALUE) noexcept {
-        const platform::HANDLE old = std::exchange(search_, search);
+    // Closes the held search, if any.
+    void Reset() noexcept {
+        const platform::HANDLE old = std::exchange(search_, platform::INVALID_HANDLE_VALUE);
         if (old != platform::INVALID_HANDLE_VALUE) {
             platform::FindClose(old); // nothing to do about a failed close
         }
-    }
-
-    // Gives up ownership without closing.
-    [[nodiscard]] platform::HANDLE Release() noexcept {
-        return std::exchange(search_, platform::INVALID_HANDLE_VALUE);
     }
 
 private:
