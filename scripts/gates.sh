@@ -64,7 +64,7 @@ gate_format() {
 }
 
 # Folders whose sources clang-tidy and cppcheck check.
-checked_folders=(src tests/unit tests/fuzz tests/contract tests/e2e)
+checked_folders=(src tests/support tests/unit tests/fuzz tests/contract tests/e2e)
 
 # Source files under the given folders that a compile database builds,
 # relative paths.
@@ -121,12 +121,12 @@ run_tidy() { # build-folder log [clang-tidy option...] -- file...
 }
 
 # clang-tidy over three compile databases: the host build's (everything
-# above the boundary, the model, the unit tests and the contract tests over
-# the model), the Windows build's and the fuzz build's for the fuzz targets.
-# The Windows build is checked for the sources only it compiles (the real
-# platform calls, the process entry, the e2e driver, the contract target
-# over the real calls) and for every test it compiles: those are built
-# there against other fixture headers and MinGW's <windows.h>.
+# above the boundary, the in-memory Windows, the unit tests and the contract
+# tests over it), the Windows build's and the fuzz build's for the fuzz
+# targets. The Windows build is checked for the sources only it compiles
+# (the real platform calls, the process entry, the e2e driver, the tests'
+# machine over the real calls) and for every test it compiles: those are
+# built there against MinGW's <windows.h>.
 gate_tidy() {
     local host_db=build/gates-tidy-host win_db=build/gates-tidy-windows fuzz_db=build/gates-tidy-fuzz
     local no_rsp=-DCMAKE_CXX_USE_RESPONSE_FILE_FOR_INCLUDES=OFF log rc=0 db
@@ -178,7 +178,7 @@ gate_tidy() {
 gate_cppcheck() {
     cppcheck --enable=warning,style,performance,portability --error-exitcode=1 \
         --inline-suppr --suppressions-list=cppcheck-suppressions.txt --library=googletest \
-        --std=c++20 --language=c++ -I src -j"$jobs" -q \
+        --std=c++20 --language=c++ -I src -I tests/support -j"$jobs" -q \
         --template='{file}:{line}: {severity}: {message} [{id}]' "${checked_folders[@]}"
 }
 

@@ -1,6 +1,6 @@
 #include "fs/FileStamp.h"
 
-#include "fs/SearchHandle.h"
+#include "fs/TUniqueSearch.h"
 #include "platform/Platform.h"
 
 namespace {
@@ -14,7 +14,7 @@ std::int32_t QueryFileStamp(const AnsiString& path) {
         return kNoStamp;
     }
     platform::WIN32_FIND_DATAA record{};
-    fs::SearchHandle search(platform::FindFirstFileA(path.c_str(), &record));
+    TUniqueSearch search(platform::FindFirstFileA(path.c_str(), &record));
     if (!search.IsOpen()) {
         return kNoStamp;
     }

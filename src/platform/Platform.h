@@ -2,8 +2,9 @@
 
 // The boundary between the program and Windows: one thin function for each
 // Windows call the program makes, with that call's arguments in their order
-// and its result codes. Two implementations exist: win32/ forwards to the
-// real system, model/ is a small in-memory Windows for host builds and tests.
+// and its result codes, and only the constants the program itself uses.
+// win32/ forwards to the real system; host builds and tests get a small
+// in-memory Windows from the test tree instead.
 //
 // Handles are plain 32-bit numbers here, as they are in the 32-bit program.
 // This header must not include <windows.h>, and a file that includes both
@@ -30,48 +31,29 @@ using HWND = std::uint32_t;    // owner window; 0 is none
 
 // Status codes (LSTATUS / Win32 error codes).
 inline constexpr LSTATUS ERROR_SUCCESS = 0;
-inline constexpr LSTATUS ERROR_FILE_NOT_FOUND = 2;
-inline constexpr LSTATUS ERROR_ACCESS_DENIED = 5;
-inline constexpr LSTATUS ERROR_INVALID_HANDLE = 6;
-inline constexpr LSTATUS ERROR_INVALID_PARAMETER = 87;
-inline constexpr LSTATUS ERROR_BAD_PATHNAME = 161;
-inline constexpr LSTATUS ERROR_MORE_DATA = 234;
-inline constexpr LSTATUS ERROR_WRITE_FAULT = 29;
 
 // Predefined registry roots.
 inline constexpr HKEY HKEY_CURRENT_USER = 0x80000001u;
 inline constexpr HKEY HKEY_LOCAL_MACHINE = 0x80000002u;
 
 // Registry access rights, options and value types.
-inline constexpr REGSAM KEY_QUERY_VALUE = 0x0001;
-inline constexpr REGSAM KEY_READ = 0x20019;
 inline constexpr REGSAM KEY_ALL_ACCESS = 0xF003F;
 inline constexpr DWORD REG_OPTION_NON_VOLATILE = 0;
-inline constexpr DWORD REG_CREATED_NEW_KEY = 1;
-inline constexpr DWORD REG_OPENED_EXISTING_KEY = 2;
 inline constexpr DWORD REG_NONE = 0;
 inline constexpr DWORD REG_SZ = 1;
 inline constexpr DWORD REG_EXPAND_SZ = 2;
 inline constexpr DWORD REG_BINARY = 3;
 inline constexpr DWORD REG_DWORD = 4;
-inline constexpr DWORD REG_MULTI_SZ = 7;
 
 // File search.
 inline constexpr HANDLE INVALID_HANDLE_VALUE = 0xFFFFFFFFu;
-inline constexpr DWORD FILE_ATTRIBUTE_READONLY = 0x01;
-inline constexpr DWORD FILE_ATTRIBUTE_HIDDEN = 0x02;
-inline constexpr DWORD FILE_ATTRIBUTE_SYSTEM = 0x04;
 inline constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
-inline constexpr DWORD FILE_ATTRIBUTE_ARCHIVE = 0x20;
-inline constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
 inline constexpr DWORD MAX_PATH = 260;
 
 // Message boxes.
-inline constexpr UINT MB_OK = 0x00;
 inline constexpr UINT MB_OKCANCEL = 0x01;
 inline constexpr UINT MB_ICONERROR = 0x10;
 inline constexpr int IDOK = 1;
-inline constexpr int IDCANCEL = 2;
 
 struct FILETIME {
     DWORD dwLowDateTime;

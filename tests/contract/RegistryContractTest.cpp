@@ -4,6 +4,7 @@
 // the shipped program.
 
 #include "ContractTarget.h"
+#include "TestConstants.h"
 #include "registry/MessageTemplates.h"
 #include "registry/TRegistry.h"
 

@@ -15,7 +15,7 @@ import sys
 
 # Nothing is written into the source tree, not even compiled bytecode.
 sys.dont_write_bytecode = True
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 import winedriver  # noqa: E402
 
 TIMEOUT = 150

@@ -23,7 +23,7 @@ import unittest
 
 # Nothing is written into the source tree, not even compiled bytecode.
 sys.dont_write_bytecode = True
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 import winedriver  # noqa: E402
 from winedriver import REG_BINARY, REG_DWORD, REG_EXPAND_SZ, REG_SZ, Value  # noqa: E402
 

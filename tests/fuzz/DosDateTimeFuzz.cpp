@@ -12,9 +12,9 @@
 //  - the model's FileTimeToDosDateTime agrees with the packing and leaves
 //    its words alone when it fails.
 
+#include "DosDateTime.h"
 #include "FuzzCheck.h"
-#include "fs/DosDateTime.h"
-#include "platform/model/ModelControl.h"
+#include "model/ModelControl.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -73,7 +73,7 @@ Fields ReferenceFields(std::uint64_t ticks) {
 }
 
 void CheckPacking(std::uint64_t ticks) {
-    const std::optional<fs::DosDateTime> packed = fs::PackDosDateTime(ticks);
+    const std::optional<calendar::DosDateTime> packed = calendar::PackDosDateTime(ticks);
     const bool inRange = ticks >= kFirstDosTick && ticks < kEndDosTick;
     FUZZ_CHECK(packed.has_value() == inRange);
 
@@ -104,24 +104,24 @@ void CheckPacking(std::uint64_t ticks) {
     FUZZ_CHECK((static_cast<std::uint32_t>(d) << 16 | t) != 0xFFFFFFFFu);
 
     // Back from the words: the input time, rounded down to an even second.
-    const std::optional<std::uint64_t> back = fs::TicksFromCivil(
+    const std::optional<std::uint64_t> back = calendar::TicksFromCivil(
         {static_cast<int>(d >> 9) + 1980, static_cast<int>(d >> 5 & 0x0F), static_cast<int>(d & 0x1F),
          static_cast<int>(t >> 11), static_cast<int>(t >> 5 & 0x3F), static_cast<int>(t & 0x1F) * 2});
     FUZZ_CHECK(back.has_value());
     FUZZ_CHECK(*back == ticks - ticks % (2 * kTicksPerSecond));
 }
 
-void CheckCivil(const fs::CivilTime& c) {
+void CheckCivil(const calendar::CivilTime& c) {
     const bool valid = c.year >= 1601 && c.year <= 30'000 && c.month >= 1 && c.month <= 12 && c.day >= 1 &&
                        c.day <= DaysIn(c.year, c.month) && c.hour >= 0 && c.hour <= 23 && c.minute >= 0 &&
                        c.minute <= 59 && c.second >= 0 && c.second <= 59;
-    const std::optional<std::uint64_t> ticks = fs::TicksFromCivil(c);
+    const std::optional<std::uint64_t> ticks = calendar::TicksFromCivil(c);
     FUZZ_CHECK(ticks.has_value() == valid);
     if (!valid) {
         return;
     }
     FUZZ_CHECK(*ticks % kTicksPerSecond == 0);
-    const fs::CivilTime back = fs::CivilFromTicks(*ticks);
+    const calendar::CivilTime back = calendar::CivilFromTicks(*ticks);
     FUZZ_CHECK(back.year == c.year && back.month == c.month && back.day == c.day && back.hour == c.hour &&
                back.minute == c.minute && back.second == c.second);
     CheckPacking(*ticks);
@@ -146,7 +146,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         break;
     }
     case 2: { // calendar fields, valid or not
-        fs::CivilTime c{};
+        calendar::CivilTime c{};
         c.year = in.ConsumeIntegralInRange<int>(1500, 31'000);
         c.month = in.ConsumeIntegralInRange<int>(-1, 14);
         c.day = in.ConsumeIntegralInRange<int>(-1, 33);

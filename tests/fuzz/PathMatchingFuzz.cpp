@@ -11,10 +11,10 @@
 //  - the file stamp agrees with what the search found: -1 for nothing, a
 //    directory or a time outside the MS-DOS range, else the packed time.
 
+#include "DosDateTime.h"
 #include "FuzzCheck.h"
-#include "fs/DosDateTime.h"
 #include "fs/FileStamp.h"
-#include "platform/model/ModelControl.h"
+#include "model/ModelControl.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -147,7 +147,7 @@ void CheckStamp(const std::string& path, const Result& found) {
     if (path.find('\0') == std::string::npos && found.found &&
         (found.attributes & platform::FILE_ATTRIBUTE_DIRECTORY) == 0 && found.lastWrite <= kLargestTime) {
         // The clock is at UTC, so the local time is the file time itself.
-        if (const auto packed = fs::PackDosDateTime(found.lastWrite)) {
+        if (const auto packed = calendar::PackDosDateTime(found.lastWrite)) {
             expected =
                 static_cast<std::int32_t>(static_cast<std::uint32_t>(packed->date) << 16 | packed->time);
         }

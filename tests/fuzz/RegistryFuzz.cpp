@@ -17,7 +17,7 @@
 //  - once the object is gone, no key handle is open.
 
 #include "FuzzCheck.h"
-#include "platform/model/ModelControl.h"
+#include "model/ModelControl.h"
 #include "registry/ERegistryException.h"
 #include "registry/MessageTemplates.h"
 #include "registry/TRegistry.h"

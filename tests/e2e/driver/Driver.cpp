@@ -16,12 +16,9 @@
 //   regdel   ROOT path                        delete the key and its subtree
 //   regkey   ROOT path [volatile]             create the key
 //   regset   ROOT path name type hexbytes     create the key, set the value
-//   regget   ROOT path name                   got <name> <type> <size> <hex>
-//                                             (or got <name> missing, got nokey)
 //   regdump  ROOT path                        key present|missing, then one
 //                                             value line per value, then end
 //   regdeny  ROOT path                        let everyone read the key only
-//   regopen  ROOT path                        status of a full-access open
 //   run      exe cwd actions [sync]           start exe in cwd, answer boxes
 //   res      exe                              string table, icon, manifest,
 //                                             version information
@@ -152,7 +149,7 @@ LSTATUS CreateKey(HKEY root, const std::string& path, DWORD options, UniqueKey& 
     HKEY raw = nullptr;
     const LSTATUS status = RegCreateKeyExW(root, Widen(path).c_str(), 0, nullptr, options,
                                            KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr, &raw, nullptr);
-    key.reset(status == ERROR_SUCCESS ? raw : nullptr);
+    key = UniqueKey(status == ERROR_SUCCESS ? raw : nullptr);
     return status;
 }
 
@@ -170,7 +167,7 @@ void RegSet(HKEY root, const std::string& path, const std::string& name, DWORD t
     if (status == ERROR_SUCCESS) {
         // The ANSI call, so that text data is taken in the process's code
         // page exactly as the tool will read it back.
-        status = RegSetValueExA(key.get(), name.c_str(), 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
+        status = RegSetValueExA(key.Get(), name.c_str(), 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
                                 static_cast<DWORD>(bytes.size()));
     }
     Report(status == ERROR_SUCCESS ? "ok\tregset" : "error\tregset\t" + std::to_string(status));
@@ -191,7 +188,7 @@ void ReportValue(const char* tag, HKEY key, const std::string& name) {
         data.resize(size);
     }
     if (status != ERROR_SUCCESS) {
-        Report("error\tregget\t" + std::to_string(status));
+        Report("error\tregvalue\t" + std::to_string(status));
         return;
     }
     Report(std::string(tag) + "\t" + Hex(name) + "\t" + std::to_string(type) + "\t" + std::to_string(size) +
@@ -202,18 +199,9 @@ UniqueKey OpenForRead(HKEY root, const std::string& path) {
     return testkeys::OpenKey(root, Widen(path), KEY_READ);
 }
 
-void RegGet(HKEY root, const std::string& path, const std::string& name) {
-    const UniqueKey key = OpenForRead(root, path);
-    if (!key) {
-        Report("got\tnokey");
-        return;
-    }
-    ReportValue("got", key.get(), name);
-}
-
 void RegDump(HKEY root, const std::string& path) {
     const UniqueKey key = OpenForRead(root, path);
-    if (!key) {
+    if (!key.IsOpen()) {
         Report("key\tmissing");
         return;
     }
@@ -221,11 +209,11 @@ void RegDump(HKEY root, const std::string& path) {
     for (DWORD index = 0;; ++index) {
         char name[16384];
         DWORD nameSize = sizeof name;
-        if (RegEnumValueA(key.get(), index, name, &nameSize, nullptr, nullptr, nullptr, nullptr) !=
+        if (RegEnumValueA(key.Get(), index, name, &nameSize, nullptr, nullptr, nullptr, nullptr) !=
             ERROR_SUCCESS) {
             break;
         }
-        ReportValue("value", key.get(), std::string(name, nameSize));
+        ReportValue("value", key.Get(), std::string(name, nameSize));
     }
     Report("end");
 }
@@ -236,18 +224,9 @@ void RegDeny(HKEY root, const std::string& path) {
     LSTATUS status = RegOpenKeyExW(root, Widen(path).c_str(), 0, WRITE_DAC | KEY_WOW64_32KEY, &raw);
     if (status == ERROR_SUCCESS) {
         const UniqueKey key(raw);
-        status = testkeys::SetEveryoneAccess(key.get(), KEY_READ);
+        status = testkeys::SetEveryoneAccess(key.Get(), KEY_READ);
     }
     Report(status == ERROR_SUCCESS ? "ok\tregdeny" : "error\tregdeny\t" + std::to_string(status));
-}
-
-// Reports the status of opening the key with full access, as the tool does.
-void RegOpen(HKEY root, const std::string& path) {
-    HKEY raw = nullptr;
-    const LSTATUS status =
-        RegOpenKeyExW(root, Widen(path).c_str(), 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, &raw);
-    const UniqueKey key(status == ERROR_SUCCESS ? raw : nullptr);
-    Report("open\t" + std::to_string(status));
 }
 
 // ---- message boxes ------------------------------------------------------
@@ -559,14 +538,10 @@ bool Execute(const std::vector<std::string>& f, const std::string& reportPath) {
             return false;
         }
         RegSet(root, f[2], f[3], static_cast<DWORD>(std::strtoul(f[4].c_str(), nullptr, 10)), bytes);
-    } else if (command == "regget" && f.size() == 4) {
-        RegGet(root, f[2], f[3]);
     } else if (command == "regdump") {
         RegDump(root, f[2]);
     } else if (command == "regdeny") {
         RegDeny(root, f[2]);
-    } else if (command == "regopen") {
-        RegOpen(root, f[2]);
     } else if (command == "run" && f.size() >= 4) {
         Run(f[1], f[2], f[3], f.size() > 4 && f[4] == "sync", reportPath);
     } else if (command == "res" && f.size() == 2) {

@@ -3,7 +3,7 @@
 // A model machine for the run's tests: the game's registry entries and files,
 // and helpers to read back what the run left behind.
 
-#include "platform/model/ModelControl.h"
+#include "model/ModelControl.h"
 
 #include <gtest/gtest.h>
 

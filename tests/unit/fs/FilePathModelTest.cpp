@@ -2,8 +2,8 @@
 // makes: path reading, name matching, listing order, the search record and
 // handles, and the clock.
 
-#include "platform/model/FilePaths.h"
-#include "platform/model/ModelControl.h"
+#include "model/FilePaths.h"
+#include "model/ModelControl.h"
 
 #include <gtest/gtest.h>
 #include <iconv.h>

@@ -2,8 +2,8 @@
 // drive, and the exact platform calls made.
 
 #include "fs/FileStamp.h"
-#include "fs/SearchHandle.h"
-#include "platform/model/ModelControl.h"
+#include "fs/TUniqueSearch.h"
+#include "model/ModelControl.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -92,18 +92,18 @@ TEST_F(FileStampModel, PathWithANulInsideNamesNoFile) {
     EXPECT_TRUE(model::Calls().empty());
 }
 
-TEST_F(FileStampModel, SearchHandleClosesExactlyOnce) {
+TEST_F(FileStampModel, SearchOwnerClosesExactlyOnce) {
     platform::WIN32_FIND_DATAA record{};
     model::AddFile("C:\\a.exe");
     {
-        fs::SearchHandle search(platform::FindFirstFileA("C:\\a.exe", &record));
-        fs::SearchHandle kept(platform::FindFirstFileA("C:\\a.exe", &record));
+        TUniqueSearch search(platform::FindFirstFileA("C:\\a.exe", &record));
+        TUniqueSearch kept(platform::FindFirstFileA("C:\\a.exe", &record));
         ASSERT_TRUE(search.IsOpen());
         search.Reset();
         search.Reset();
         EXPECT_FALSE(search.IsOpen());
         EXPECT_EQ(model::OpenSearchHandles(), 1);
-        fs::SearchHandle failed(platform::FindFirstFileA("C:\\none", &record));
+        TUniqueSearch failed(platform::FindFirstFileA("C:\\none", &record));
         EXPECT_FALSE(failed.IsOpen());
     }
     EXPECT_THAT(CallNames(),

@@ -2,7 +2,8 @@
 // left the registry as it was, which shows nothing unless a change to a value
 // changes the dump and the order of the writes does not.
 
-#include "RegistryTestSupport.h"
+#include "RegistryTest.h"
+#include "model/ModelControl.h"
 
 using namespace platform;
 

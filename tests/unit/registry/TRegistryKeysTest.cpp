@@ -1,7 +1,8 @@
 // TRegistry: which key a path names, which key stays active, and that every
 // key it opens is released exactly once.
 
-#include "RegistryTestSupport.h"
+#include "RegistryTest.h"
+#include "model/CallLog.h"
 #include "registry/TRegistry.h"
 
 using namespace platform;

@@ -1,6 +1,7 @@
 // TRegistry: reading and writing text values, and the errors they raise.
 
-#include "RegistryTestSupport.h"
+#include "RegistryTest.h"
+#include "model/CallLog.h"
 #include "registry/MessageTemplates.h"
 #include "registry/RegistryErrors.h"
 #include "registry/TRegistry.h"

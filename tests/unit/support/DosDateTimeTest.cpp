@@ -2,7 +2,7 @@
 // ends, odd seconds and the 2044 top bit are held to Windows by the folder
 // stamp and time contract tests; any file time at all is fuzzed.
 
-#include "fs/DosDateTime.h"
+#include "DosDateTime.h"
 
 #include <gtest/gtest.h>
 
@@ -10,8 +10,8 @@
 
 namespace {
 
-using fs::kTicksPerSecond;
-using fs::PackDosDateTime;
+using calendar::kTicksPerSecond;
+using calendar::PackDosDateTime;
 
 constexpr std::uint64_t k1980 = 119'600'064'000'000'000ull;     // 1980-01-01 00:00:00
 constexpr std::uint64_t kLast2107 = 159'992'927'990'000'000ull; // 2107-12-31 23:59:59

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <optional>
 
-namespace fs {
+namespace calendar {
 
 inline constexpr std::uint64_t kTicksPerSecond = 10'000'000;
 
@@ -40,4 +40,4 @@ struct DosDateTime {
 // seconds are rounded down to the even second below.
 std::optional<DosDateTime> PackDosDateTime(std::uint64_t ticks);
 
-} // namespace fs
+} // namespace calendar

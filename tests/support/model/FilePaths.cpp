@@ -1,4 +1,4 @@
-#include "platform/model/FilePaths.h"
+#include "model/FilePaths.h"
 
 #include "platform/Platform.h"
 

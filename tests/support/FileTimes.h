@@ -2,7 +2,7 @@
 
 // File times for the tests, written as calendar moments in UTC.
 
-#include "fs/DosDateTime.h"
+#include "DosDateTime.h"
 #include "platform/Platform.h"
 
 #include <cstdint>
@@ -10,8 +10,8 @@
 namespace contract {
 
 // The file time of a valid moment from 1601 on.
-inline platform::FILETIME UtcFileTime(const fs::CivilTime& utc) {
-    const std::uint64_t ticks = *fs::TicksFromCivil(utc);
+inline platform::FILETIME UtcFileTime(const calendar::CivilTime& utc) {
+    const std::uint64_t ticks = *calendar::TicksFromCivil(utc);
     return {static_cast<platform::DWORD>(ticks), static_cast<platform::DWORD>(ticks >> 32)};
 }
 

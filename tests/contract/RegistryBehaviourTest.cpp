@@ -3,7 +3,8 @@
 // under HKEY_CURRENT_USER) as well as against the model. Only the fixture
 // knows it is looking at the model.
 
-#include "RegistryTestSupport.h"
+#include "RegistryTest.h"
+#include "TestConstants.h"
 
 #include <cstring>
 

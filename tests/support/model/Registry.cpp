@@ -4,8 +4,8 @@
 // way Windows (and Wine) do, including their failure statuses and what they
 // leave in the out-parameters.
 
-#include "platform/model/FilePaths.h"
-#include "platform/model/ModelControl.h"
+#include "model/FilePaths.h"
+#include "model/ModelControl.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,6 +1,6 @@
-#include "fs/DosDateTime.h"
+#include "DosDateTime.h"
 
-namespace fs {
+namespace calendar {
 namespace {
 
 constexpr std::int64_t kSecondsPerDay = 86'400;
@@ -78,4 +78,4 @@ std::optional<DosDateTime> PackDosDateTime(std::uint64_t ticks) {
     return DosDateTime{date, time};
 }
 
-} // namespace fs
+} // namespace calendar

@@ -1,20 +1,11 @@
 #pragma once
 
-#include "platform/model/ModelControl.h"
+// Reading the in-memory Windows' log of platform calls.
 
-#include <gtest/gtest.h>
+#include "model/ModelControl.h"
 
 #include <algorithm>
 #include <string>
-
-// Every test starts from a freshly installed model machine and must leave no
-// key handle open behind it. Objects under test live inside the test body,
-// so they are gone by the time TearDown looks.
-class RegistryTest : public ::testing::Test {
-protected:
-    void SetUp() override { model::Reset(); }
-    void TearDown() override { EXPECT_EQ(model::OpenKeyHandles(), 0) << "a key handle was left open"; }
-};
 
 inline std::string HexKey(platform::HKEY key) { return model::detail::Hex(key); }
 

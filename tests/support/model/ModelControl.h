@@ -4,7 +4,7 @@
 // includes this header: tests use it to set up the machine, steer failures
 // and read back what the program did.
 
-#include "platform/Platform.h"
+#include "TestConstants.h"
 
 #include <initializer_list>
 #include <string>
@@ -55,5 +55,5 @@ void ResetUi();
 
 } // namespace model
 
-#include "platform/model/FilesControl.h"
-#include "platform/model/RegistryControl.h"
+#include "model/FilesControl.h"
+#include "model/RegistryControl.h"

@@ -1,4 +1,4 @@
-#include "platform/model/ModelControl.h"
+#include "model/ModelControl.h"
 
 #include <cstdio>
 

@@ -9,7 +9,7 @@
 // regard to case, as the registry's own calls do; names keep the case in
 // which they were first created.
 
-#include "platform/Platform.h"
+#include "TestConstants.h"
 
 #include <optional>
 #include <string>

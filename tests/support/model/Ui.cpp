@@ -1,6 +1,6 @@
 // Model of the user interface, string resources and process start-up.
 
-#include "platform/model/ModelControl.h"
+#include "model/ModelControl.h"
 #include "registry/MessageTemplates.h"
 
 #include <algorithm>

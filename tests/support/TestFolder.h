@@ -3,7 +3,7 @@
 // A fresh, empty folder for tests that otherwise use only platform calls,
 // so that the same tests can run over the model and over a real Windows.
 
-#include "platform/Platform.h"
+#include "TestConstants.h"
 
 #include <optional>
 #include <string>

@@ -2,9 +2,9 @@
 // files and directories, a current drive and directory, and an offset of
 // local time from UTC. Path reading and name matching are in FilePaths.cpp.
 
-#include "fs/DosDateTime.h"
-#include "platform/model/FilePaths.h"
-#include "platform/model/ModelControl.h"
+#include "DosDateTime.h"
+#include "model/FilePaths.h"
+#include "model/ModelControl.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -44,7 +44,7 @@ struct Entry {
 
 // The last-write time of entries made without one.
 std::uint64_t DefaultTime() {
-    static const std::uint64_t ticks = *fs::TicksFromCivil({2020, 6, 15, 12, 0, 0});
+    static const std::uint64_t ticks = *calendar::TicksFromCivil({2020, 6, 15, 12, 0, 0});
     return ticks;
 }
 constexpr HANDLE kFirstSearchHandle = 0x00001000u;
@@ -195,7 +195,7 @@ std::uint64_t TicksOf(FILETIME time) {
 }
 
 FILETIME FileTimeFromUtc(int year, int month, int day, int hour, int minute, int second) {
-    const auto ticks = fs::TicksFromCivil({year, month, day, hour, minute, second});
+    const auto ticks = calendar::TicksFromCivil({year, month, day, hour, minute, second});
     if (!ticks) {
         throw std::invalid_argument("model: not a calendar moment from 1601 on");
     }
@@ -301,7 +301,7 @@ BOOL FileTimeToLocalFileTime(const FILETIME* fileTime, FILETIME* localFileTime) 
     constexpr auto kMax = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
     const std::uint64_t utc = model::TicksOf(*fileTime);
     const std::int64_t shift =
-        std::int64_t{state.utcOffsetMinutes} * 60 * static_cast<std::int64_t>(fs::kTicksPerSecond);
+        std::int64_t{state.utcOffsetMinutes} * 60 * static_cast<std::int64_t>(calendar::kTicksPerSecond);
     if (utc > kMax || (shift < 0 && utc < static_cast<std::uint64_t>(-shift)) ||
         (shift > 0 && utc > kMax - static_cast<std::uint64_t>(shift))) {
         return 0;
@@ -315,7 +315,7 @@ BOOL FileTimeToDosDateTime(const FILETIME* fileTime, WORD* fatDate, WORD* fatTim
     if (fileTime == nullptr || fatDate == nullptr || fatTime == nullptr) {
         return 0;
     }
-    const auto packed = fs::PackDosDateTime(model::TicksOf(*fileTime));
+    const auto packed = calendar::PackDosDateTime(model::TicksOf(*fileTime));
     if (!packed) {
         return 0; // both words are left as they were
     }

@@ -8,7 +8,7 @@
 // the current directory); a path that cannot be read, or a name that no
 // file may have, is a mistake in the test and throws std::invalid_argument.
 
-#include "platform/Platform.h"
+#include "TestConstants.h"
 
 #include <cstdint>
 #include <string>

@@ -6,21 +6,24 @@
 // their whole subtree, whatever a test left locked. Keys are opened in the
 // 32-bit view, the one the tool itself sees.
 
+#include "core/TUniqueHandle.h"
+
 #include <windows.h>
 
 #include <aclapi.h>
 
 #include <memory>
 #include <string>
-#include <type_traits>
 #include <vector>
 
 namespace testkeys {
 
-struct KeyCloser {
-    void operator()(HKEY key) const { ::RegCloseKey(key); }
+struct KeyTraits {
+    using Handle = HKEY;
+    static Handle Empty() noexcept { return nullptr; }
+    static void Close(Handle key) noexcept { ::RegCloseKey(key); }
 };
-using UniqueKey = std::unique_ptr<std::remove_pointer_t<HKEY>, KeyCloser>;
+using UniqueKey = TUniqueHandle<KeyTraits>;
 
 // The text as UTF-16, its bytes read in the given code page.
 inline std::wstring Widen(const std::string& text, UINT codePage = CP_UTF8) {
@@ -38,7 +41,7 @@ inline std::wstring Widen(const std::string& text, UINT codePage = CP_UTF8) {
 inline UniqueKey OpenKey(HKEY root, const std::wstring& path, REGSAM access) {
     HKEY raw = nullptr;
     if (::RegOpenKeyExW(root, path.c_str(), 0, access | KEY_WOW64_32KEY, &raw) != ERROR_SUCCESS) {
-        return UniqueKey{};
+        return {};
     }
     return UniqueKey{raw};
 }
@@ -77,15 +80,15 @@ inline LSTATUS SetEveryoneAccess(HKEY key, DWORD rights) {
 
 // Gives everyone full access to the key and its whole subtree again.
 inline void GrantAll(HKEY root, const std::wstring& path) {
-    if (const UniqueKey key = OpenKey(root, path, WRITE_DAC)) {
-        SetEveryoneAccess(key.get(), KEY_ALL_ACCESS | DELETE);
+    if (const UniqueKey key = OpenKey(root, path, WRITE_DAC); key.IsOpen()) {
+        SetEveryoneAccess(key.Get(), KEY_ALL_ACCESS | DELETE);
     }
     std::vector<std::wstring> children;
-    if (const UniqueKey key = OpenKey(root, path, KEY_READ)) {
+    if (const UniqueKey key = OpenKey(root, path, KEY_READ); key.IsOpen()) {
         for (DWORD index = 0;; ++index) {
             wchar_t name[256];
             DWORD size = 256;
-            if (::RegEnumKeyExW(key.get(), index, name, &size, nullptr, nullptr, nullptr, nullptr) !=
+            if (::RegEnumKeyExW(key.Get(), index, name, &size, nullptr, nullptr, nullptr, nullptr) !=
                 ERROR_SUCCESS) {
                 break;
             }
@@ -105,7 +108,7 @@ inline void GrantAll(HKEY root, const std::wstring& path) {
     ::RegDeleteTreeW(root, path.c_str());
     // RegDeleteTree may leave the key itself behind.
     ::RegDeleteKeyExW(root, path.c_str(), KEY_WOW64_32KEY, 0);
-    return !OpenKey(root, path, READ_CONTROL);
+    return !OpenKey(root, path, READ_CONTROL).IsOpen();
 }
 
 } // namespace testkeys

@@ -1,9 +1,10 @@
 """A throwaway Wine prefix and the Windows-side driver that works in it.
 
-Shared by the end-to-end scenarios and the demo. The driver (driver.exe,
-built from tests/e2e/driver) reads a script of tab-separated commands and
-writes a report file in the same form; this module writes the scripts, runs
-the driver with a timeout and parses the report.
+Shared by the end-to-end scenarios, the contract runner, the demo and the
+benchmark. The driver (driver.exe, built from tests/e2e/driver) reads a
+script of tab-separated commands and writes a report file in the same form;
+this module writes the scripts, runs the driver with a timeout and parses
+the report.
 """
 
 import os
@@ -78,8 +79,6 @@ class Report:
         self.timeouts = []
         self.errors = []
         self.dumps = []  # one dict {name: Value} (or None for a missing key) per regdump
-        self.values = []  # one Value (or None for a missing value or key) per regget
-        self.opens = []  # status of each regopen
         self.strings = {}
         self.resources = {}
         self.version = {}
@@ -111,10 +110,6 @@ class Report:
                 self.dumps.append({} if f[1] == "present" else None)
             elif kind == "value":
                 self.dumps[-1][_name(f[1])] = _value(f[2:])
-            elif kind == "got":
-                self.values.append(None if f[1] == "nokey" else _value(f[2:]))
-            elif kind == "open":
-                self.opens.append(int(f[1]))
             elif kind == "string":
                 self.strings[int(f[1])] = (bytes.fromhex(f[2]).decode("utf-8"), bytes.fromhex(f[3]))
             elif kind in ("icon_group", "manifest"):
@@ -156,17 +151,11 @@ class Script:
         """Sets a value with the exact type and bytes (text data in the ANSI code page)."""
         return self._add("regset", root, path, name, str(reg_type), _hex(data))
 
-    def reg_get(self, root, path, name):
-        return self._add("regget", root, path, name)
-
     def reg_dump(self, root, path):
         return self._add("regdump", root, path)
 
     def reg_deny(self, root, path):
         return self._add("regdeny", root, path)
-
-    def reg_open(self, root, path):
-        return self._add("regopen", root, path)
 
     def env(self, name, value):
         return self._add("env", name, value)

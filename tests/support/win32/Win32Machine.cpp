@@ -1,8 +1,8 @@
-// The contract tests' machine under Windows (or Wine): real registry keys
-// below HKEY_CURRENT_USER and real folders below the temporary folder.
+// The tests' machine under Windows (or Wine): real registry keys below
+// HKEY_CURRENT_USER and real folders below the temporary folder.
 
 #include "ContractTarget.h"
-#include "ScratchRegistry.h"
+#include "RegistryTest.h"
 #include "TestFolder.h"
 // TestKeys.h brings <windows.h>, which turns the Windows names into macros:
 // it comes after the boundary header.
@@ -16,15 +16,19 @@
 
 namespace {
 
-struct HandleCloser {
-    void operator()(HANDLE handle) const { ::CloseHandle(handle); }
+struct FileTraits {
+    using Handle = ::HANDLE;
+    static Handle Empty() noexcept { return INVALID_HANDLE_VALUE; }
+    static void Close(Handle file) noexcept { ::CloseHandle(file); }
 };
-using UniqueFile = std::unique_ptr<void, HandleCloser>;
+using UniqueFile = TUniqueHandle<FileTraits>;
 
-struct SearchCloser {
-    void operator()(HANDLE search) const { ::FindClose(search); }
+struct SearchTraits {
+    using Handle = ::HANDLE;
+    static Handle Empty() noexcept { return INVALID_HANDLE_VALUE; }
+    static void Close(Handle search) noexcept { ::FindClose(search); }
 };
-using UniqueSearch = std::unique_ptr<void, SearchCloser>;
+using UniqueSearch = TUniqueHandle<SearchTraits>;
 
 using testkeys::UniqueKey;
 
@@ -39,7 +43,7 @@ void RemoveTree(const std::string& path) {
     {
         WIN32_FIND_DATAA entry{};
         const UniqueSearch search(::FindFirstFileA((path + "\\*").c_str(), &entry));
-        if (search.get() != INVALID_HANDLE_VALUE) {
+        if (search.IsOpen()) {
             do {
                 const std::string name = entry.cFileName;
                 if (name == "." || name == "..") {
@@ -52,7 +56,7 @@ void RemoveTree(const std::string& path) {
                     ::SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
                     ::DeleteFileA(child.c_str());
                 }
-            } while (::FindNextFileA(search.get(), &entry));
+            } while (::FindNextFileA(search.Get(), &entry));
         }
     }
     ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -64,6 +68,29 @@ std::string CurrentTestName() {
     return info != nullptr ? std::string(info->test_suite_name()) + "." + info->name() : "outside";
 }
 
+// Removes the key below HKEY_CURRENT_USER and its whole subtree, restoring
+// full access to any part that a test locked first. A missing key is fine.
+void DeleteCurrentUserTree(const std::string& path) {
+    // The path is ANSI text, as the program's own paths are.
+    if (!testkeys::DeleteTree(HKEY_CURRENT_USER, testkeys::Widen(path, CP_ACP))) {
+        throw std::runtime_error("could not delete the scratch key " + path);
+    }
+}
+
+// Creates the key below HKEY_CURRENT_USER if needed and lets everyone read
+// it, and nothing more.
+void DenyFullAccessUnderCurrentUser(const std::string& path) {
+    HKEY raw = nullptr;
+    if (::RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, WRITE_DAC, nullptr, &raw,
+                          nullptr) != ERROR_SUCCESS) {
+        throw std::runtime_error("could not create " + path);
+    }
+    const UniqueKey key(raw);
+    if (testkeys::SetEveryoneAccess(key.Get(), KEY_READ) != ERROR_SUCCESS) {
+        throw std::runtime_error("could not restrict " + path);
+    }
+}
+
 } // namespace
 
 namespace contract {
@@ -73,25 +100,6 @@ bool RunningOnWine() {
     return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
-void DeleteCurrentUserTree(const std::string& path) {
-    // The path is ANSI text, as the program's own paths are.
-    if (!testkeys::DeleteTree(HKEY_CURRENT_USER, testkeys::Widen(path, CP_ACP))) {
-        throw std::runtime_error("could not delete the scratch key " + path);
-    }
-}
-
-void DenyFullAccessUnderCurrentUser(const std::string& path) {
-    HKEY raw = nullptr;
-    if (::RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, WRITE_DAC, nullptr, &raw,
-                          nullptr) != ERROR_SUCCESS) {
-        throw std::runtime_error("could not create " + path);
-    }
-    const UniqueKey key(raw);
-    if (testkeys::SetEveryoneAccess(key.get(), KEY_READ) != ERROR_SUCCESS) {
-        throw std::runtime_error("could not restrict " + path);
-    }
-}
-
 ScratchKey::ScratchKey() : path_("Software\\lobbyfix-contract\\" + CurrentTestName()) {
     DeleteCurrentUserTree(path_);
     HKEY raw = nullptr;
@@ -99,7 +107,7 @@ ScratchKey::ScratchKey() : path_("Software\\lobbyfix-contract\\" + CurrentTestNa
                           nullptr) != ERROR_SUCCESS) {
         throw std::runtime_error("could not create " + path_);
     }
-    UniqueKey{raw}.reset();
+    UniqueKey{raw}.Reset();
 }
 
 ScratchKey::~ScratchKey() {
@@ -142,11 +150,11 @@ void TestFolder::MakeFile(const std::string& relative, platform::FILETIME lastWr
     {
         const UniqueFile file(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                             FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (file.get() == INVALID_HANDLE_VALUE) {
+        if (!file.IsOpen()) {
             throw std::runtime_error("could not create " + path);
         }
         const ::FILETIME when{lastWriteUtc.dwLowDateTime, lastWriteUtc.dwHighDateTime};
-        if (!::SetFileTime(file.get(), nullptr, nullptr, &when)) {
+        if (!::SetFileTime(file.Get(), nullptr, nullptr, &when)) {
             throw std::runtime_error("could not set the time of " + path);
         }
     }
@@ -156,3 +164,9 @@ void TestFolder::MakeFile(const std::string& relative, platform::FILETIME lastWr
 void TestFolder::MakeDirectory(const std::string& relative) { CreateDirectories(path_ + "\\" + relative); }
 
 std::optional<int> TestFolder::OpenSearches() const { return std::nullopt; }
+
+// ---- RegistryTest: no keys left from an earlier test or run --------------
+
+void RegistryTest::SetUp() { DeleteCurrentUserTree("Software\\lobbyfix-behaviour"); }
+
+void RegistryTest::TearDown() { DeleteCurrentUserTree("Software\\lobbyfix-behaviour"); }

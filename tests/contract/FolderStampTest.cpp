@@ -1,8 +1,8 @@
 // The file presence test on a real folder, through platform calls only: no
 // model controls here, so these cases also hold on a real Windows.
 
+#include "DosDateTime.h"
 #include "TestFolder.h"
-#include "fs/DosDateTime.h"
 #include "fs/FileStamp.h"
 
 #include <gtest/gtest.h>
@@ -36,10 +36,10 @@ protected:
         return static_cast<std::int64_t>(TicksOf(local) - TicksOf(probe));
     }
 
-    static std::uint64_t Utc(const fs::CivilTime& civil) { return *fs::TicksFromCivil(civil); }
+    static std::uint64_t Utc(const calendar::CivilTime& civil) { return *calendar::TicksFromCivil(civil); }
 
     // The UTC file time whose local time is the given calendar moment.
-    static FILETIME UtcForLocal(const fs::CivilTime& local) {
+    static FILETIME UtcForLocal(const calendar::CivilTime& local) {
         return FromTicks(Utc(local) - static_cast<std::uint64_t>(LocalOffset()));
     }
 
