@@ -6,8 +6,9 @@
 #
 #   bash bench/run.sh          (BENCH_RUNS=15 by default, at least 9)
 #
-# Everything runs in one Wine session (one prefix under build/bench, one
-# persistent wineserver), and the programs take turns, so that a slow moment
+# Everything runs in one Wine session (one prefix under build/bench, made
+# the way the tests make theirs, with one persistent wineserver), and the
+# programs take turns, so that a slow moment
 # of the machine is shared among them. Windows are drawn by Wine's null
 # graphics driver by default (BENCH_DISPLAY=null): the boxes are created and
 # shown as usual, without the X round trips that make the times several
@@ -30,7 +31,7 @@ bash scripts/install-deps.sh
 echo "== building lobbyfix.exe (windows preset)"
 have_lobbyfix=1
 cmake --preset windows >/dev/null
-if ! cmake --build --preset windows --target lobbyfix -j"$(nproc)" >"$out/build.log" 2>&1; then
+if ! cmake --build --preset windows --target lobbyfix lobbyfix_e2e_driver -j"$(nproc)" >"$out/build.log" 2>&1; then
     tail -20 "$out/build.log"
     echo "lobbyfix.exe did not build; measuring the bare programs only"
     have_lobbyfix=0
@@ -64,27 +65,35 @@ if ((have_lobbyfix)); then
 fi
 
 echo "== measuring ${programs[*]}: $runs runs each, alternating (display: $display)"
-export DISPLAY_KIND=$display
-export WINEPREFIX=$out/prefix
-export WINEDLLOVERRIDES="mscoree,mshtml="
-export WINEDEBUG=-all
 results=$out/results.txt
-mkdir -p "$WINEPREFIX"
-# Wine's helper processes outlive the programs, so output goes to files.
+# The prefix is made as the tests make theirs (tests/support/winedriver.py):
+# a fixed architecture, Wine's own fonts, and for the null display the
+# driver's registry setting. Wine's helper processes outlive the programs,
+# so output goes to files.
 (
     cd "$out"
-    xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
-        wineserver -p 30
-        wine wineboot -i >wineboot.log 2>&1
-        if [[ $DISPLAY_KIND == null ]]; then
-            wine reg add "HKCU\\Software\\Wine\\Drivers" /v Graphics /d null /f >>wineboot.log 2>&1
-        else
-            wine reg delete "HKCU\\Software\\Wine\\Drivers" /v Graphics /f >>wineboot.log 2>&1 || true
-        fi
-        wine watcher.exe "$1" 30 "${@:2}" >results.txt 2>watcher.err
-        rc=$?
-        wineserver -k || true
-        exit $rc' _ "$runs" "${programs[@]}"
+    xvfb-run -a -s "-screen 0 1024x768x24" python3 - "$root" "$display" "$runs" "${programs[@]}" <<'PY'
+import os
+import subprocess
+import sys
+
+root, display, runs, *programs = sys.argv[1:]
+sys.dont_write_bytecode = True
+sys.path.insert(0, os.path.join(root, "tests", "support"))
+import winedriver  # noqa: E402
+
+prefix = winedriver.Prefix("prefix", os.path.join(root, "build", "windows", "tests", "e2e", "driver.exe"),
+                           null_display=display == "null")
+screen = None if display == "null" else os.environ["DISPLAY"]
+prefix.create("wineboot.log", display=screen)
+try:
+    with open("results.txt", "wb") as out, open("watcher.err", "wb") as err:
+        status = subprocess.run(["wine", "watcher.exe", runs, "30", *programs], env=prefix.env(display=screen),
+                                stdin=subprocess.DEVNULL, stdout=out, stderr=err, check=False).returncode
+finally:
+    prefix.shutdown()
+sys.exit(status)
+PY
 ) || {
     cat "$out/watcher.err" >&2
     echo "the watcher failed" >&2
