@@ -12,7 +12,7 @@
 #include <exception>
 
 // The runtime declares this handler and calls it; the reserved names are its.
-// NOLINTNEXTLINE(bugprone-reserved-identifier,cert-dcl51-cpp,cert-dcl58-cpp)
+// NOLINTNEXTLINE(bugprone-reserved-identifier,cert-dcl51-cpp)
 namespace __gnu_cxx {
 
 void __verbose_terminate_handler() { // NOLINT(bugprone-reserved-identifier,cert-dcl51-cpp)
