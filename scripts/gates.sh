@@ -83,16 +83,19 @@ PY
 # A copy of a build's compile database for clang-tidy, in <folder>/tidy/.
 # clang accepts only UTF-8 as the execution character set, so the option
 # that makes GCC compile the fixed texts into Windows-1251 is left out: it
-# changes the bytes of string literals, nothing that a check looks at.
+# changes the bytes of string literals, nothing that a check looks at. So is
+# GCC's -ffat-lto-objects (of the Windows release build), which clang 14
+# does not know: it changes only what the object files hold.
 tidy_database() { # build-folder
     python3 - "$1/compile_commands.json" "$1/tidy" <<'PY'
 import json, os, re, sys
 entries = json.load(open(sys.argv[1]))
+gcc_only = re.compile(r"-fexec-charset=\S+|-ffat-lto-objects")
 for e in entries:
     if "command" in e:
-        e["command"] = re.sub(r"\s-fexec-charset=\S+", "", e["command"])
+        e["command"] = re.sub(r"\s(?:" + gcc_only.pattern + r")(?=\s|$)", "", e["command"])
     if "arguments" in e:
-        e["arguments"] = [a for a in e["arguments"] if not a.startswith("-fexec-charset=")]
+        e["arguments"] = [a for a in e["arguments"] if not gcc_only.fullmatch(a)]
 os.makedirs(sys.argv[2], exist_ok=True)
 with open(os.path.join(sys.argv[2], "compile_commands.json"), "w") as out:
     json.dump(entries, out, indent=1)

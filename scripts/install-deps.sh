@@ -17,6 +17,8 @@ packages=(
     g++-mingw-w64-i686 binutils-mingw-w64-i686 mingw-w64-i686-dev
     # packaging and icons
     zip python3
+    # signing the release package (and a throwaway certificate in its test)
+    osslsigncode openssl
     # Wine with its 32-bit half, a virtual screen, locales, screenshots
     wine wine32:i386 xvfb xauth x11-utils locales imagemagick
     # a font with Cyrillic letters for the boxes on the virtual screen

@@ -38,6 +38,9 @@ cmake --build --preset windows -j"$jobs"
 stage "the shipped executable"
 run_ctest windows exe
 
+stage "release package: reproducible and signed"
+run_ctest windows release
+
 stage "contract tests under Wine"
 run_ctest windows contract
 

@@ -2,6 +2,7 @@
 """Checks the built lobbyfix.exe.
 
   * 32-bit x86 PE (pei-i386) for the GUI subsystem;
+  * at most 192 KiB (the figure is printed);
   * imports from KERNEL32, USER32, ADVAPI32 and msvcrt only (static build);
   * DYNAMIC_BASE and NX_COMPAT set, relocations kept;
   * resources: icon group MAINICON with 16, 32, 48 and 256 px images, the
@@ -15,12 +16,14 @@ Usage: check_exe.py [--objdump PROGRAM] lobbyfix.exe
 """
 
 import argparse
+import os
 import re
 import struct
 import subprocess
 import sys
 
 ALLOWED_IMPORTS = {"kernel32.dll", "user32.dll", "advapi32.dll", "msvcrt.dll"}
+SIZE_CEILING = 192 * 1024
 RT_ICON, RT_STRING, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 6, 14, 16, 24
 TEMPLATES = {
     65507: "Invalid data type for '%s'",
@@ -35,6 +38,11 @@ def check(condition, what):
     print(("ok    " if condition else "FAIL  ") + what)
     if not condition:
         failures.append(what)
+
+
+def check_size(exe):
+    size = os.path.getsize(exe)
+    check(size <= SIZE_CEILING, "size is %d bytes, at most %d" % (size, SIZE_CEILING))
 
 
 def check_headers(objdump, exe):
@@ -164,6 +172,7 @@ def main():
     parser.add_argument("--objdump", default="i686-w64-mingw32-objdump")
     parser.add_argument("exe")
     args = parser.parse_args()
+    check_size(args.exe)
     check_headers(args.objdump, args.exe)
     check_resources(args.exe)
     if failures:

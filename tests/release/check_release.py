@@ -1,0 +1,156 @@
+#!/usr/bin/env python3
+"""Checks that the release package is reproducible and that signing works.
+
+Two clean build folders, at different paths, under different time zones and
+umasks, each configured with the windows preset and built for the package
+target only:
+
+  * folder one packages unsigned, folder two signed with a throwaway
+    self-signed code-signing certificate made here with openssl;
+  * both build the same lobbyfix.exe, which names neither folder nor the
+    source tree, and which the signed folder leaves unsigned;
+  * the signed zip's executable verifies against that certificate
+    (osslsigncode, SHA-256), its .sha256 entry matches it, and without its
+    signature it is the unsigned build, byte for byte;
+  * switched off in folder two, signing stops at the next package build, and
+    the zip is then byte-identical to folder one's; switched on in folder one,
+    the next package is signed.
+
+Usage: check_release.py --cmake CMAKE --source DIR --zip-name NAME
+"""
+
+import argparse
+import hashlib
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+import zipfile
+
+EXE = "lobbyfix.exe"
+args = None
+
+
+def run(command, cwd=None, env=None, umask=None):
+    def set_umask():
+        if umask is not None:
+            os.umask(umask)
+
+    result = subprocess.run(command, cwd=cwd, env=env, preexec_fn=set_umask, capture_output=True, text=True)
+    if result.returncode != 0:
+        raise AssertionError("%s failed (%d):\n%s%s" % (" ".join(command), result.returncode,
+                                                         result.stdout[-4000:], result.stderr[-4000:]))
+    return result.stdout
+
+
+class Folder:
+    """A build folder of its own, built under one time zone and umask."""
+
+    def __init__(self, path, tz, umask):
+        self.path, self.umask = path, umask
+        self.env = dict(os.environ, TZ=tz)
+
+    def package(self, *definitions):
+        run([args.cmake, "--preset", "windows", "-B", self.path, *definitions], cwd=args.source, env=self.env,
+            umask=self.umask)
+        out = run([args.cmake, "--build", self.path, "--target", "package", "-j2"], env=self.env, umask=self.umask)
+        with open(os.path.join(self.path, EXE), "rb") as f:
+            exe = f.read()
+        with zipfile.ZipFile(os.path.join(self.path, args.zip_name)) as z:
+            names = z.namelist()
+            entries = {name: z.read(name) for name in names}
+        with open(os.path.join(self.path, args.zip_name), "rb") as f:
+            raw = f.read()
+        return exe, names, entries, raw, out
+
+
+def signing(p12, password):
+    return ["-DLOBBYFIX_SIGN_PKCS12=" + p12, "-DLOBBYFIX_SIGN_PASSWORD_FILE=" + password]
+
+
+NO_SIGNING = ["-DLOBBYFIX_SIGN_PKCS12=", "-DLOBBYFIX_SIGN_PASSWORD_FILE="]
+
+
+class Release(unittest.TestCase):
+
+    def setUp(self):
+        self.work = tempfile.mkdtemp(prefix="lobbyfix-release-")
+        self.addCleanup(shutil.rmtree, self.work, True)
+
+    def make_certificate(self):
+        cert, key = os.path.join(self.work, "cert.pem"), os.path.join(self.work, "key.pem")
+        p12, password = os.path.join(self.work, "cert.p12"), os.path.join(self.work, "password.txt")
+        with open(password, "w") as f:
+            f.write("release test\n")
+        run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert, "-days", "2",
+             "-subj", "/CN=lobbyfix release test", "-addext", "keyUsage=critical,digitalSignature",
+             "-addext", "extendedKeyUsage=codeSigning"])
+        run(["openssl", "pkcs12", "-export", "-inkey", key, "-in", cert, "-out", p12, "-passout", "file:" + password])
+        return cert, p12, password
+
+    def write(self, name, data):
+        path = os.path.join(self.work, name)
+        with open(path, "wb") as f:
+            f.write(data)
+        return path
+
+    def assert_signed(self, names, entries, unsigned, cert, label):
+        self.assertEqual([EXE, EXE + ".sha256"], names, label)
+        signed = entries[EXE]
+        self.assertTrue(signed != unsigned, label + ": the zipped executable is not signed")
+        self.assertEqual("%s  %s\n" % (hashlib.sha256(signed).hexdigest(), EXE), entries[EXE + ".sha256"].decode(),
+                         label + ": the .sha256 entry does not match the zipped executable")
+        path = self.write(label + "-signed.exe", signed)
+        verified = run(["osslsigncode", "verify", "-in", path, "-CAfile", cert])
+        self.assertTrue(re.search(r"digest algorithm\s*:\s*sha256", verified, re.I),
+                        label + ": the signature's digest is not SHA-256")
+        stripped = os.path.join(self.work, label + "-stripped.exe")
+        run(["osslsigncode", "remove-signature", "-in", path, "-out", stripped])
+        with open(stripped, "rb") as f:
+            self.assertTrue(f.read() == unsigned, label + ": without its signature it is not the unsigned build")
+
+    def test_two_clean_builds_give_the_same_package_and_signing_changes_only_the_signature(self):
+        cert, p12, password = self.make_certificate()
+        one = Folder(os.path.join(self.work, "one"), "UTC", 0o022)
+        two = Folder(os.path.join(self.work, "a second", "build folder"), "Pacific/Kiritimati", 0o077)
+
+        exe_one, names, entries, zip_one, out = one.package(*NO_SIGNING)
+        self.assertEqual([EXE, EXE + ".sha256"], names)
+        self.assertTrue(entries[EXE] == exe_one, "the unsigned zip does not carry lobbyfix.exe")
+        self.assertIn("unsigned", out)
+        for folder in (args.source, one.path, two.path):
+            self.assertTrue(os.fsencode(os.path.realpath(folder)) not in exe_one, "the image names " + folder)
+
+        exe_two, names, entries, _, out = two.package(*signing(p12, password))
+        self.assertTrue(exe_two == exe_one, "two clean builds made different executables")
+        self.assertIn("signed with", out)
+        self.assert_signed(names, entries, exe_one, cert, "two")
+
+        # Signing off in the signed folder: the next package is the unsigned one.
+        exe_two, _, _, zip_two, out = two.package(*NO_SIGNING)
+        self.assertTrue(exe_two == exe_one, "the rebuilt executable changed")
+        self.assertTrue(zip_two == zip_one, "two clean builds made different zips")
+
+        # Signing on in the unsigned folder: the next package is signed.
+        _, names, entries, _, _ = one.package(*signing(p12, password))
+        self.assert_signed(names, entries, exe_one, cert, "one")
+
+
+def main():
+    global args
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--cmake", default="cmake")
+    parser.add_argument("--source", required=True)
+    parser.add_argument("--zip-name", required=True)
+    args, rest = parser.parse_known_args()
+    for tool in ("openssl", "osslsigncode"):
+        if shutil.which(tool) is None:
+            sys.exit(tool + " is missing: run scripts/install-deps.sh")
+    unittest.main(argv=[sys.argv[0], "-v"] + rest)
+
+
+if __name__ == "__main__":
+    main()
