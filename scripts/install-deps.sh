@@ -17,8 +17,10 @@ packages=(
     g++-mingw-w64-i686 binutils-mingw-w64-i686 mingw-w64-i686-dev
     # packaging and icons
     zip python3
-    # Wine with its 32-bit half, a virtual screen, locales, screenshots
-    wine wine32:i386 xvfb xauth x11-utils locales imagemagick
+    # Wine with its 64-bit loader and its 32-bit half (the tests run 32-bit
+    # programs in a 64-bit prefix), the clock zones, a virtual screen,
+    # locales, screenshots
+    wine wine64 wine32:i386 tzdata xvfb xauth x11-utils locales imagemagick
     # a font with Cyrillic letters for the boxes on the virtual screen
     fonts-dejavu-core fonts-wine
     # quality gates: sanitizers, fuzzing, formatting, static analysis, coverage
