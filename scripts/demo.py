@@ -4,9 +4,10 @@
 
 With a display ($DISPLAY set) the boxes appear on it and you answer them.
 Without one, the run happens on a virtual screen (Xvfb) and both boxes are
-answered with OK. Either way it prints what each box said and the lobby
-registration that was written, and saves a screenshot of each box under the
-output folder.
+answered with OK. Either way it prints the DirectPlay lobby's list of
+applications before and after the run, what each box said, the lobby
+registration that was written and what the lobby would start from it, and
+saves a screenshot of each box under the output folder.
 
 Usage: demo.py --tool lobbyfix.exe --driver driver.exe --out build/demo
 """
@@ -24,6 +25,7 @@ from winedriver import REG_SZ  # noqa: E402
 APP_PATHS = "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\vrk.exe"
 LOBBY = "Software\\Microsoft\\DirectPlay\\Applications\\RZN"
 GAME = "C:\\Games\\Dunmarsh"
+GAME_KEY = "RZN"
 TYPE_NAMES = {1: "REG_SZ", 2: "REG_EXPAND_SZ", 3: "REG_BINARY", 4: "REG_DWORD", 7: "REG_MULTI_SZ"}
 BUTTON_NAMES = {1: "OK", 2: "Cancel"}
 
@@ -62,6 +64,30 @@ def screenshot(display, box, path):
         left, top = max(0, left - margin), max(0, top - margin)
         command += ["-crop", "%dx%d+%d+%d" % (width + 2 * margin, height + 2 * margin, left, top), "+repage"]
     subprocess.run(command + [path], check=True, timeout=60, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def show_lobby(report, when):
+    """Prints the lobby's list of applications; True when it lists the game."""
+    if not report.lobbies:
+        print("The DirectPlay lobby could not be asked %s the run." % when)
+        return False
+    lobby = report.lobbies[-1]
+    print("The DirectPlay lobby's applications %s the run (EnumLocalApplications: %s):"
+          % (when, "DP_OK" if lobby.result == 0 else "0x%08X" % lobby.result))
+    for name, guid in lobby.apps:
+        print("    %-16s %s" % (name, guid))
+    if not lobby.apps:
+        print("    (none)")
+    listed = lobby.guid(GAME_KEY) is not None
+    print("Dunmarsh (%s) is %samong them." % (GAME_KEY, "" if listed else "not "))
+    return listed
+
+
+def text_value(dump, name):
+    value = dump.get(name)
+    if value is None or value.type not in (1, 2):
+        return None
+    return value.data.rstrip(b"\0").decode("cp1251")
 
 
 def show_text(text):
@@ -121,8 +147,16 @@ def main():
         script.reg_delete("HKLM", LOBBY)
         script.reg_set("HKLM", APP_PATHS, "", REG_SZ, (GAME + "\\vrk.exe").encode() + b"\0")
         script.reg_set("HKLM", APP_PATHS, "Path", REG_SZ, GAME.encode() + b"\0")
+        script.lobby()
+        before = prefix.drive(script, "before", display=env_display, log=log_path)
+        print()
+        show_lobby(before, "before")
+        print()
+
+        script = winedriver.Script()
         script.run(winedriver.windows_path(args.tool), GAME, actions, sync=True)
         script.reg_dump("HKLM", LOBBY)
+        script.lobby()
 
         shots = []
 
@@ -169,6 +203,15 @@ def main():
             if value.type in (1, 2):
                 shown = '"%s"' % value.data.rstrip(b"\0").decode("cp1251")
             print("    %-16s %-13s %3d bytes  %s" % (name, TYPE_NAMES.get(value.type, value.type), value.size, shown))
+    print()
+    listed = show_lobby(report, "after")
+    if listed and dump is not None:
+        # What the lobby reads to start the game: the program (Path and
+        # File) and the folder it starts it in (CurrentDirectory).
+        folder, file, current = (text_value(dump, name) for name in ("Path", "File", "CurrentDirectory"))
+        if folder is not None and file is not None:
+            print("The lobby would start %s in the folder %s."
+                  % (folder.rstrip("\\") + "\\" + file, current if current is not None else "(none)"))
     print()
     for path in shots:
         print("Screenshot: %s" % os.path.relpath(path))

@@ -3,8 +3,9 @@
 # fresh Wine prefix under build/demo/ with Dunmarsh "installed" and runs the
 # tool in it. With a display ($DISPLAY) you answer the boxes yourself;
 # without one it runs on a virtual screen and answers OK to both. It prints
-# what each box said and the lobby registration written, and saves a
-# screenshot of each box as build/demo/box-<n>.png.
+# the DirectPlay lobby's list of applications before and after the run, what
+# each box said and the lobby registration written, and saves a screenshot
+# of each box as build/demo/box-<n>.png.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -19,8 +19,10 @@ packages=(
     zip python3
     # signing the release package (and a throwaway certificate in its test)
     osslsigncode openssl
-    # Wine with its 32-bit half, a virtual screen, locales, screenshots
-    wine wine32:i386 xvfb xauth x11-utils locales imagemagick
+    # Wine with its 64-bit loader and its 32-bit half (the tests run 32-bit
+    # programs in a 64-bit prefix), the clock zones, a virtual screen,
+    # locales, screenshots
+    wine wine64 wine32:i386 tzdata xvfb xauth x11-utils locales imagemagick
     # a font with Cyrillic letters for the boxes on the virtual screen
     fonts-dejavu-core fonts-wine
     # quality gates: sanitizers, fuzzing, formatting, static analysis, coverage

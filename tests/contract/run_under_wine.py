@@ -5,11 +5,14 @@
 
 The program runs with the Russian ANSI code page and the machine clock at
 UTC. Its output goes to LOG (a file, as Wine helper processes may outlive
-it) and is then printed; the exit status is the program's.
+it) and is then printed. It passes only when the program's status is 0 and
+GoogleTest's closing summary says that every test it set out to run ran and
+passed: Wine may return 0 for a program that died inside it.
 """
 
 import argparse
 import os
+import re
 import subprocess
 import sys
 
@@ -19,6 +22,23 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import winedriver  # noqa: E402
 
 TIMEOUT = 150
+
+
+def whole_suite_passed(output):
+    """None when the output holds GoogleTest's full report of a passing run,
+    else what is missing or wrong."""
+    running = re.search(r"^\[==========\] Running (\d+) tests? from \d+ test suites?\.$", output, re.M)
+    ran = re.search(r"^\[==========\] (\d+) tests? from \d+ test suites? ran\.", output, re.M)
+    passed = re.search(r"^\[  PASSED  \] (\d+) tests?\.$", output, re.M)
+    if running is None:
+        return "no test ran"
+    if ran is None or passed is None:
+        return "the program ended without the closing summary (it died or quit early)"
+    if re.search(r"^\[  FAILED  \]", output, re.M):
+        return "a test failed"
+    if not running.group(1) == ran.group(1) == passed.group(1):
+        return "ran %s and passed %s of %s tests" % (ran.group(1), passed.group(1), running.group(1))
+    return None
 
 
 def main():
@@ -45,7 +65,12 @@ def main():
             log.write(b"\n*** timed out after %d s\n" % TIMEOUT)
             prefix.restart_server()
     with open(args.log, encoding="utf-8", errors="replace") as log:
-        sys.stdout.write(log.read())
+        output = log.read()
+    sys.stdout.write(output)
+    problem = whole_suite_passed(output)
+    if problem is not None:
+        print("\n*** %s (exit status %d)" % (problem, status))
+        return status or 1
     return status
 
 

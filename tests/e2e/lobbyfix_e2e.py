@@ -6,20 +6,24 @@
   lobbyfix_e2e.py run NAME --prefix P --driver D --tool T
   lobbyfix_e2e.py cleanup --prefix P --driver D --tool T
 
-setup makes a fresh 32-bit prefix with a persistent wineserver and Wine's
-null display driver; every scenario then starts from a machine without the
-game's App Paths entry, without its lobby registration and without game
-files, sets up what it needs, runs the tool through the driver and checks
-the boxes, the exit status and the registry; cleanup stops the wineserver
-and removes the prefix (set LOBBYFIX_KEEP_PREFIX=1 to keep it).
+setup makes a fresh 64-bit (WoW64) prefix, where the 32-bit tool sees the
+32-bit registry view as on a player's 64-bit Windows, with a persistent
+wineserver and Wine's null display driver; every scenario then starts from a
+machine without the game's App Paths entry, without its lobby registration
+and without game files, sets up what it needs, runs the tool through the
+driver and checks the boxes, the exit status, the registry and what the
+DirectPlay lobby lists; cleanup stops the wineserver and removes the prefix
+(set LOBBYFIX_KEEP_PREFIX=1 to keep it).
 """
 
 import argparse
 import os
+import re
 import shutil
 import subprocess
 import sys
 import unittest
+import uuid
 
 # Nothing is written into the source tree, not even compiled bytecode.
 sys.dont_write_bytecode = True
@@ -30,6 +34,10 @@ from winedriver import REG_BINARY, REG_DWORD, REG_EXPAND_SZ, REG_SZ, Value  # no
 APP_PATHS = "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\vrk.exe"
 APPLICATIONS = "Software\\Microsoft\\DirectPlay\\Applications"
 LOBBY = APPLICATIONS + "\\RZN"
+# Where a 64-bit program finds what 32-bit programs keep under HKLM\Software.
+LOBBY_OF_32BIT_PROGRAMS = "Software\\Wow6432Node\\Microsoft\\DirectPlay\\Applications\\RZN"
+WINE_DEBUG = "Software\\Wine\\Debug"
+DP_OK = 0
 GAME = "C:\\Games\\Dunmarsh"
 GUID = "{5E7D19A2-3C84-4f0b-9A61-2B0F47C8E3D5}"
 
@@ -114,17 +122,24 @@ class Scenarios(unittest.TestCase):
         self.set_path(folder)
         return target
 
-    def queue_run(self, actions=("ok", "ok")):
-        """Adds one run of the tool, answering its boxes in turn, and a dump of the lobby key after it."""
+    def queue_run(self, actions=("ok", "ok"), dumps=()):
+        """Adds one run of the tool, answering its boxes in turn. After it come
+        a dump of each HKLM (path, view64) in dumps, a dump of the lobby key
+        (always the last dump) and the lobby's list of applications."""
         self.script.run(self.tool, "C:\\Games", list(actions))
+        for path, view64 in dumps:
+            self.script.reg_dump("HKLM", path, view64)
         self.script.reg_dump("HKLM", LOBBY)
+        self.script.lobby()
 
-    def run_tool(self, *runs, locale="ru_RU.UTF-8"):
-        """Adds a run for each list of answers (one run of OK, OK if none) and drives them all."""
-        for actions in runs or [("ok", "ok")]:
-            self.queue_run(actions)
+    def run_tool(self, *runs, locale="ru_RU.UTF-8", zone="UTC", dumps=()):
+        """Adds a run for each list of answers (one run of OK, OK if none) and
+        drives them all; dumps go after the last run."""
+        runs = runs or [("ok", "ok")]
+        for number, actions in enumerate(runs, start=1):
+            self.queue_run(actions, dumps if number == len(runs) else ())
         os.makedirs(self.prefix.drive_c("Games"), exist_ok=True)
-        report = self.prefix.drive(self.script, self.id().split(".")[-1], locale=locale)
+        report = self.prefix.drive(self.script, self.id().split(".")[-1], locale=locale, zone=zone)
         self.assertEqual([], report.timeouts, "a box or the tool timed out:\n" + "\n".join(report.lines))
         self.assertEqual([], report.errors, "\n".join(report.lines))
         self.assertTrue(report.done, "the driver did not finish:\n" + "\n".join(report.lines) + report.log)
@@ -152,6 +167,14 @@ class Scenarios(unittest.TestCase):
     def assertError(self, box, **kw):
         self.assertBox(box, ERROR_CAPTION, ERROR_TEXT, OK_ONLY, True, **kw)
 
+    def assertLobby(self, report, listed):
+        """The lobby answered the last enumeration with DP_OK and lists RZN
+        with the game's GUID, or does not list it at all."""
+        self.assertTrue(report.lobbies, "the lobby could not be asked:\n" + "\n".join(report.lines))
+        lobby = report.lobbies[-1]
+        self.assertEqual(DP_OK, lobby.result, lobby)
+        self.assertEqual(uuid.UUID(GUID) if listed else None, lobby.guid("RZN"), lobby)
+
     def assertNotInstalled(self, report):
         """Question answered, then the error box, status 1, nothing registered."""
         self.assertEqual(2, len(report.boxes), report.boxes)
@@ -159,6 +182,7 @@ class Scenarios(unittest.TestCase):
         self.assertError(report.boxes[1])
         self.assertEqual(1, report.exit_code)
         self.assertIsNone(report.dumps[-1], "the lobby key was created")
+        self.assertLobby(report, listed=False)
 
     def assertRegistered(self, report, folder, exit_code=0):
         self.assertEqual(2, len(report.boxes), report.boxes)
@@ -166,6 +190,7 @@ class Scenarios(unittest.TestCase):
         self.assertSuccess(report.boxes[1])
         self.assertEqual(exit_code, report.exit_code)
         self.assertEqual(registration(folder), report.dumps[-1])
+        self.assertLobby(report, listed=True)
 
     # ---- the question -----------------------------------------------------
 
@@ -176,6 +201,7 @@ class Scenarios(unittest.TestCase):
         self.assertQuestion(report.boxes[0])
         self.assertEqual(1, report.exit_code)
         self.assertIsNone(report.dumps[-1])
+        self.assertLobby(report, listed=False)
 
     def test_close_or_escape_on_question(self):
         self.install_game()
@@ -190,7 +216,9 @@ class Scenarios(unittest.TestCase):
 
     def test_missing_app_paths_key(self):
         self.install_file(GAME + "\\vrk.exe")
-        self.assertNotInstalled(self.run_tool())
+        report = self.run_tool(dumps=[(APP_PATHS, False)])
+        self.assertNotInstalled(report)
+        self.assertIsNone(report.dumps[-2], "the App Paths key was created")
 
     def test_app_paths_key_without_full_access(self):
         # The user may read the key but not control it fully: every open asks
@@ -212,6 +240,13 @@ class Scenarios(unittest.TestCase):
     def test_executable_written_before_1980(self):
         self.install_game(stamp="1979-06-15 12:00:00")
         self.assertNotInstalled(self.run_tool())
+
+    def test_executable_written_in_1980_by_the_local_clock_only(self):
+        # 22:30 UTC on 31 December 1979 is 01:30 on 1 January 1980 in Moscow
+        # (UTC+3): the stamp is taken in local time, so there the game counts
+        # as installed.
+        self.install_game(stamp="1979-12-31 22:30:00 UTC")
+        self.assertRegistered(self.run_tool(zone="Europe/Moscow"), GAME)
 
     def test_executable_written_after_2107(self):
         # Windows cannot hold such a time as an MS-DOS stamp, so the game
@@ -244,7 +279,11 @@ class Scenarios(unittest.TestCase):
 
     def test_success_ok(self):
         self.install_game()
-        self.assertRegistered(self.run_tool(), GAME)
+        # Read by a 64-bit program, the registration is found only among
+        # those of 32-bit programs, which the 32-bit lobby reads.
+        report = self.run_tool(dumps=[(LOBBY_OF_32BIT_PROGRAMS, True), (LOBBY, True)])
+        self.assertRegistered(report, GAME)
+        self.assertEqual([registration(GAME), None], report.dumps[-3:-1])
 
     def test_success_cancel_or_close_keeps_the_registration(self):
         self.install_game()
@@ -339,6 +378,20 @@ class Scenarios(unittest.TestCase):
         self.assertBox(report.boxes[1], ERROR_CAPTION, "Invalid data type for 'Path'", OK_ONLY, True)
         self.assertEqual(2, report.exit_code)
         self.assertIsNone(report.dumps[-1])
+
+    # ---- start-up hardening ------------------------------------------------
+
+    def test_dll_search_limited_before_the_first_box(self):
+        # Wine's relay trace of the tool's process, limited to two calls: the
+        # DLL search is limited to System32 (LOAD_LIBRARY_SEARCH_SYSTEM32,
+        # 0x800) once, before the first box.
+        self.addCleanup(self.prefix.drive, winedriver.Script().reg_delete("HKCU", WINE_DEBUG), "relay-cleanup")
+        self.install_game()
+        self.script.reg_set("HKCU", WINE_DEBUG, "RelayInclude", REG_SZ, b"SetDefaultDllDirectories;MessageBoxW\0")
+        self.script.env("WINEDEBUG", "+relay")
+        report = self.run_tool(["cancel"])
+        calls = re.findall(r"Call [\w.]+\.(SetDefaultDllDirectories|MessageBoxW)\((\w*)", report.log)
+        self.assertEqual([("SetDefaultDllDirectories", "00000800"), ("MessageBoxW", "00000000")], calls)
 
     # ---- another system language ------------------------------------------
 

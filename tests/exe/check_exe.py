@@ -7,12 +7,16 @@
   * DYNAMIC_BASE and NX_COMPAT set, relocations kept;
   * resources: icon group MAINICON with 16, 32, 48 and 256 px images, the
     string table entries 65507-65509, version information naming the
-    product, and the application manifest (id 1) with its settings.
+    product, and the application manifest (id 1) with its settings;
+  * the manifest read as XML, as the Windows loader reads it: the values
+    that decide whether Windows starts the program at all;
+  * the numeric file and product versions, which Windows shows and
+    compares, against the version texts and the project's version.
 
 The header facts come from objdump -p; the resources are read from the
 .rsrc section by the small parser below.
 
-Usage: check_exe.py [--objdump PROGRAM] lobbyfix.exe
+Usage: check_exe.py [--objdump PROGRAM] [--version X.Y.Z] lobbyfix.exe
 """
 
 import argparse
@@ -21,6 +25,7 @@ import re
 import struct
 import subprocess
 import sys
+import xml.etree.ElementTree as ElementTree
 
 ALLOWED_IMPORTS = {"kernel32.dll", "user32.dll", "advapi32.dll", "msvcrt.dll"}
 SIZE_CEILING = 192 * 1024
@@ -30,6 +35,45 @@ TEMPLATES = {
     65508: "Failed to set data for '%s'",
     65509: "Failed to get data for '%s'",
 }
+
+# The manifest's namespaces, by the prefixes used below.
+MANIFEST_NS = {
+    "asm": "urn:schemas-microsoft-com:asm.v1",
+    "asm3": "urn:schemas-microsoft-com:asm.v3",
+    "compat": "urn:schemas-microsoft-com:compatibility.v1",
+    "ws2005": "http://schemas.microsoft.com/SMI/2005/WindowsSettings",
+    "ws2016": "http://schemas.microsoft.com/SMI/2016/WindowsSettings",
+}
+# Element (a path from the root), attribute, the value Windows must find
+# there. A wrong architecture or dependent assembly is a side-by-side error
+# at start; uiAccess="true" is refused for an unsigned program.
+MANIFEST_VALUES = [
+    (".", "manifestVersion", "1.0"),
+    ("asm:assemblyIdentity", "type", "win32"),
+    ("asm:assemblyIdentity", "processorArchitecture", "x86"),
+    ("asm3:trustInfo/asm3:security/asm3:requestedPrivileges/asm3:requestedExecutionLevel", "level",
+     "requireAdministrator"),
+    ("asm3:trustInfo/asm3:security/asm3:requestedPrivileges/asm3:requestedExecutionLevel", "uiAccess", "false"),
+]
+# The one dependent assembly, attribute for attribute.
+COMMON_CONTROLS = {
+    "type": "win32",
+    "name": "Microsoft.Windows.Common-Controls",
+    "version": "6.0.0.0",
+    "processorArchitecture": "*",
+    "publicKeyToken": "6595b64144ccf1df",
+    "language": "*",
+}
+SUPPORTED_OS_IDS = {
+    "{e2011457-1546-43c5-a5fe-008deee3d3f0}",  # Vista
+    "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",  # 7
+    "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",  # 8
+    "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",  # 8.1
+    "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}",  # 10 and 11
+}
+DPI_AWARE_VALUES = {"true", "false", "true/pm", "per monitor"}
+DPI_AWARENESS_VALUES = {"unaware", "system", "permonitor", "permonitorv2"}
+VS_FIXEDFILEINFO_SIGNATURE = 0xFEEF04BD
 
 failures = []
 
@@ -160,21 +204,105 @@ def check_resources(exe):
     check(len(manifests) == 1, "one application manifest, id 1")
     if manifests:
         manifest = manifests[0].decode("utf-8")
-        check('level="requireAdministrator"' in manifest, "manifest asks for administrator rights")
         check(len(re.findall(r"<supportedOS ", manifest)) == 5, "manifest names five supported systems")
-        check("Microsoft.Windows.Common-Controls" in manifest, "manifest depends on Common Controls 6")
-        check("true/PM" in manifest and "PerMonitorV2" in manifest, "manifest declares DPI awareness")
         check("activeCodePage" not in manifest, "manifest sets no process code page")
+
+
+def check_manifest_as_windows_reads_it(exe):
+    with open(exe, "rb") as f:
+        manifests = Resources(f.read()).find(RT_MANIFEST, 1)
+    try:
+        root = ElementTree.fromstring(manifests[0]) if manifests else None
+    except ElementTree.ParseError as error:
+        check(False, "manifest is well-formed XML (%s)" % error)
+        return
+    check(root is not None and root.tag == "{%s}assembly" % MANIFEST_NS["asm"], "manifest root is an assembly")
+    if root is None:
+        return
+    for path, attribute, expected in MANIFEST_VALUES:
+        found = [element.get(attribute) for element in root.findall(path, MANIFEST_NS)]
+        check(found == [expected],
+              "manifest %s %s is %r (found %r)" % (path.split(":")[-1], attribute, expected, found))
+
+    dependencies = root.findall("asm:dependency/asm:dependentAssembly/asm:assemblyIdentity", MANIFEST_NS)
+    found = [dict(element.attrib) for element in dependencies]
+    check(found == [COMMON_CONTROLS], "manifest depends exactly on Common Controls 6 (found %r)" % found)
+
+    ids = [element.get("Id", "") for element in root.findall("compat:compatibility/compat:application/"
+                                                              "compat:supportedOS", MANIFEST_NS)]
+    unknown = [i for i in ids if i.lower() not in SUPPORTED_OS_IDS]
+    check(bool(ids) and not unknown, "every supportedOS Id is a known system (unknown: %r)" % unknown)
+
+    settings = "asm3:application/asm3:windowsSettings/"
+    aware = [e.text or "" for e in root.findall(settings + "ws2005:dpiAware", MANIFEST_NS)]
+    check(len(aware) == 1 and aware[0].strip().lower() in DPI_AWARE_VALUES,
+          "dpiAware is well-formed (%r)" % aware)
+    awareness = [e.text or "" for e in root.findall(settings + "ws2016:dpiAwareness", MANIFEST_NS)]
+    items = [item.strip().lower() for item in awareness[0].split(",")] if len(awareness) == 1 else []
+    check(bool(items) and set(items) <= DPI_AWARENESS_VALUES,
+          "dpiAwareness is a list of known values (%r)" % awareness)
+
+
+def _align(at):
+    return (at + 3) & ~3
+
+
+def version_node(data, at):
+    """One node of a version resource: (key, value bytes, children, end)."""
+    length, value_length, value_type = struct.unpack_from("<HHH", data, at)
+    end = at + length
+    key_end = at + 6
+    while data[key_end:key_end + 2] != b"\0\0":
+        key_end += 2
+    key = data[at + 6:key_end].decode("utf-16-le")
+    start = _align(key_end + 2)
+    size = value_length * 2 if value_type == 1 else value_length
+    value = data[start:start + size]
+    children, child = [], _align(start + size)
+    while child < end:
+        node = version_node(data, child)
+        children.append(node)
+        child = _align(node[3])
+    return key, value, children, end
+
+
+def check_version_numbers(exe, project_version):
+    with open(exe, "rb") as f:
+        versions = Resources(f.read()).find(RT_VERSION, 1)
+    if not versions:
+        check(False, "version information is present")
+        return
+    _, fixed, children, _ = version_node(versions[0], 0)
+    texts = {}
+    for key, _, tables, _ in children:
+        if key == "StringFileInfo":
+            for _, _, strings, _ in tables:
+                texts.update({name: value.decode("utf-16-le").rstrip("\0") for name, value, _, _ in strings})
+    signature, _, file_ms, file_ls, product_ms, product_ls = struct.unpack_from("<6I", fixed.ljust(24, b"\0"))
+    check(signature == VS_FIXEDFILEINFO_SIGNATURE, "the fixed version information is present")
+    for name, ms, ls in (("FileVersion", file_ms, file_ls), ("ProductVersion", product_ms, product_ls)):
+        numbers = (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF)
+        text = texts.get(name, "")
+        as_text = None
+        if re.fullmatch(r"\d+(\.\d+){0,3}", text):
+            as_text = tuple(int(part) for part in (text.split(".") + ["0"] * 4)[:4])
+        check(as_text == numbers, "numeric %s %s matches its text %r" % (name, ".".join(map(str, numbers)), text))
+        if project_version:
+                check(text == project_version, "%s text is the project's version %s (found %r)"
+                  % (name, project_version, text))
 
 
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--objdump", default="i686-w64-mingw32-objdump")
+    parser.add_argument("--version", help="the project's version, which the version resource must carry")
     parser.add_argument("exe")
     args = parser.parse_args()
     check_size(args.exe)
     check_headers(args.objdump, args.exe)
     check_resources(args.exe)
+    check_manifest_as_windows_reads_it(args.exe)
+    check_version_numbers(args.exe, args.version)
     if failures:
         print("%d check(s) failed" % len(failures))
         return 1

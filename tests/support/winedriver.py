@@ -11,6 +11,7 @@ import os
 import shutil
 import subprocess
 import time
+import uuid
 
 REG_SZ = 1
 REG_EXPAND_SZ = 2
@@ -57,6 +58,23 @@ class Value:
         return "Value(type=%d, size=%d, data=%r)" % (self.type, self.size, self.data)
 
 
+class Lobby:
+    """What the DirectPlay lobby answered: the HRESULT of its enumeration
+    (0 is DP_OK) and the applications it listed, as (name, GUID text)."""
+
+    def __init__(self, result, apps):
+        self.result = result
+        self.apps = apps
+
+    def guid(self, name):
+        """The GUID listed for the application, as a uuid.UUID, or None."""
+        guids = [uuid.UUID(guid) for app, guid in self.apps if app.lower() == name.lower()]
+        return guids[0] if guids else None
+
+    def __repr__(self):
+        return "Lobby(result=%08X, apps=%r)" % (self.result, self.apps)
+
+
 def _name(hex_text):
     return bytes.fromhex(hex_text).decode("latin-1")
 
@@ -82,6 +100,8 @@ class Report:
         self.strings = {}
         self.resources = {}
         self.version = {}
+        self.lobbies = []  # one Lobby per lobby command that got an answer
+        apps = []
         self.done = False
         for line in lines:
             f = line.split("\t")
@@ -116,6 +136,11 @@ class Report:
                 self.resources[kind] = f[1:]
             elif kind == "version" and len(f) == 3:
                 self.version[f[1]] = bytes.fromhex(f[2]).decode("utf-8")
+            elif kind == "app":
+                apps.append((_name(f[1]), f[2]))
+            elif kind == "lobby":
+                self.lobbies.append(Lobby(int(f[1], 16), apps))
+                apps = []
             elif kind == "done":
                 self.done = True
 
@@ -151,8 +176,9 @@ class Script:
         """Sets a value with the exact type and bytes (text data in the ANSI code page)."""
         return self._add("regset", root, path, name, str(reg_type), _hex(data))
 
-    def reg_dump(self, root, path):
-        return self._add("regdump", root, path)
+    def reg_dump(self, root, path, view64=False):
+        """Dumps the key as a 32-bit program sees it, or a 64-bit one with view64."""
+        return self._add("regdump", root, path, *(["64"] if view64 else []))
 
     def reg_deny(self, root, path):
         return self._add("regdeny", root, path)
@@ -163,6 +189,10 @@ class Script:
     def run(self, exe, cwd, actions, sync=False):
         return self._add("run", exe, cwd, ",".join(actions), *(["sync"] if sync else []))
 
+    def lobby(self):
+        """Asks the DirectPlay lobby for the applications it knows."""
+        return self._add("lobby")
+
     def resources(self, exe):
         return self._add("res", exe)
 
@@ -171,7 +201,12 @@ class Script:
 
 
 class Prefix:
-    """A Wine prefix of its own, 32-bit, with a persistent wineserver."""
+    """A Wine prefix of its own, with a persistent wineserver.
+
+    The prefix is 64-bit (WoW64), as on the players' 64-bit Windows, and the
+    programs run in it are 32-bit: they see the 32-bit view of
+    HKLM\\Software, kept under Software\\Wow6432Node.
+    """
 
     def __init__(self, path, driver, null_display=True):
         self.path = os.path.abspath(path)
@@ -179,11 +214,12 @@ class Prefix:
         self.null_display = null_display
         self.work = os.path.join(self.path, "drive_c", "driver-work")
 
-    def env(self, locale="ru_RU.UTF-8", display=None):
+    def env(self, locale="ru_RU.UTF-8", display=None, zone="UTC"):
         env = dict(os.environ)
         env.update({
             "WINEPREFIX": self.path,
-            "WINEARCH": "win32",
+            "WINEARCH": "win64",
+            "TZ": zone,
             "WINEDLLOVERRIDES": "mscoree,mshtml=",
             "WINEDEBUG": "-all",
             "LC_ALL": locale,
@@ -251,8 +287,11 @@ class Prefix:
                        check=False, timeout=60)
 
     def drive(self, script, name, locale="ru_RU.UTF-8", display=None, log=None, timeout=WINE_TIMEOUT,
-              on_line=None):
+              on_line=None, zone="UTC"):
         """Runs one driver script and returns its Report.
+
+        zone is the clock's time zone (a TZ name) for the driver and the
+        programs it starts; Wine takes it from the starting process.
 
         on_line, if given, is called with each report line as it appears
         (while the driver still runs) and with the path of the report.
@@ -266,7 +305,7 @@ class Prefix:
         with open(script_path, "w", encoding="utf-8", newline="\n") as out:
             out.write(script.text())
         args = [self.driver, "C:\\driver-work\\%s\\script.txt" % name, "C:\\driver-work\\%s\\report.txt" % name]
-        env = self.env(locale, display)
+        env = self.env(locale, display, zone)
         with open(log, "ab") as out:
             process = subprocess.Popen(["wine"] + args, env=env, stdin=subprocess.DEVNULL, stdout=out,
                                        stderr=subprocess.STDOUT)

@@ -16,14 +16,19 @@
 //   regdel   ROOT path                        delete the key and its subtree
 //   regkey   ROOT path [volatile]             create the key
 //   regset   ROOT path name type hexbytes     create the key, set the value
-//   regdump  ROOT path                        key present|missing, then one
-//                                             value line per value, then end
+//   regdump  ROOT path [64]                   key present|missing, then one
+//                                             value line per value, then end;
+//                                             with 64, read in the 64-bit view
 //   regdeny  ROOT path                        let everyone read the key only
 //   run      exe cwd actions [sync]           start exe in cwd, answer boxes
 //   res      exe                              string table, icon, manifest,
 //                                             version information
 //   env      name value                       set an environment variable
 //                                             that the tool will inherit
+//   lobby                                     ask the DirectPlay lobby for its
+//                                             applications: one app line per
+//                                             application (name in hex, GUID),
+//                                             then lobby <HRESULT in hex>
 //
 // run: actions is a comma-separated list of ok, cancel, close (the title
 // bar's close command), escape (the Escape key) or wait (leave the box to
@@ -32,6 +37,10 @@
 // answering it, so that the caller can take a screenshot.
 
 #include "TestKeys.h"
+
+#include <initguid.h> // defines the lobby's interface ids in this file
+
+#include <dplobby.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -195,12 +204,18 @@ void ReportValue(const char* tag, HKEY key, const std::string& name) {
            "\t" + Hex(data));
 }
 
-UniqueKey OpenForRead(HKEY root, const std::string& path) {
-    return testkeys::OpenKey(root, Widen(path), KEY_READ);
+// view is KEY_WOW64_32KEY, the view the tool and the lobby see, or
+// KEY_WOW64_64KEY, the one a 64-bit program sees.
+UniqueKey OpenForRead(HKEY root, const std::string& path, REGSAM view = KEY_WOW64_32KEY) {
+    HKEY raw = nullptr;
+    if (RegOpenKeyExW(root, Widen(path).c_str(), 0, KEY_READ | view, &raw) != ERROR_SUCCESS) {
+        return UniqueKey{};
+    }
+    return UniqueKey{raw};
 }
 
-void RegDump(HKEY root, const std::string& path) {
-    const UniqueKey key = OpenForRead(root, path);
+void RegDump(HKEY root, const std::string& path, REGSAM view) {
+    const UniqueKey key = OpenForRead(root, path, view);
     if (!key.IsOpen()) {
         Report("key\tmissing");
         return;
@@ -520,6 +535,65 @@ void Resources(const std::string& exe) {
     }
 }
 
+// ---- the DirectPlay lobby -----------------------------------------------
+
+struct ComReleaser {
+    void operator()(IUnknown* object) const { object->Release(); }
+};
+template <typename Interface>
+using UniqueCom = std::unique_ptr<Interface, ComReleaser>;
+
+std::string GuidText(const GUID& guid) {
+    char text[40];
+    std::snprintf(text, sizeof text, "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                  static_cast<unsigned long>(guid.Data1), guid.Data2, guid.Data3, guid.Data4[0],
+                  guid.Data4[1], guid.Data4[2], guid.Data4[3], guid.Data4[4], guid.Data4[5], guid.Data4[6],
+                  guid.Data4[7]);
+    return text;
+}
+
+BOOL CALLBACK ReportApplication(LPCDPLAPPINFO info, LPVOID /*context*/, DWORD /*flags*/) {
+    const char* name = info->lpszAppNameA != nullptr ? info->lpszAppNameA : "";
+    Report("app\t" + Hex(std::string(name)) + "\t" + GuidText(info->guidApplication));
+    return TRUE;
+}
+
+// Lists the applications as a lobby service sees them: through the system's
+// dplayx, loaded at run time as such a service loads it, which reads the
+// registrations from the registry view of a 32-bit program.
+void Lobby() {
+    using CreateFn = HRESULT(WINAPI*)(LPGUID, LPDIRECTPLAYLOBBYA*, IUnknown*, LPVOID, DWORD);
+    const UniqueModule dplayx(LoadLibraryW(L"dplayx.dll"));
+    if (!dplayx) {
+        Report("error\tlobby\tload\t" + std::to_string(GetLastError()));
+        return;
+    }
+    const auto proc = GetProcAddress(dplayx.get(), "DirectPlayLobbyCreateA");
+    if (proc == nullptr) {
+        Report("error\tlobby\tcreate-missing");
+        return;
+    }
+    const auto create = reinterpret_cast<CreateFn>(reinterpret_cast<void*>(proc));
+    LPDIRECTPLAYLOBBYA rawLobby = nullptr;
+    HRESULT result = create(nullptr, &rawLobby, nullptr, nullptr, 0);
+    if (FAILED(result) || rawLobby == nullptr) {
+        Report("error\tlobby\tcreate\t" + std::to_string(result));
+        return;
+    }
+    const UniqueCom<IDirectPlayLobbyA> lobby(rawLobby);
+    void* rawLobby3 = nullptr;
+    result = lobby->QueryInterface(IID_IDirectPlayLobby3A, &rawLobby3);
+    if (FAILED(result) || rawLobby3 == nullptr) {
+        Report("error\tlobby\tinterface\t" + std::to_string(result));
+        return;
+    }
+    const UniqueCom<IDirectPlayLobby3A> lobby3(static_cast<IDirectPlayLobby3A*>(rawLobby3));
+    result = lobby3->EnumLocalApplications(ReportApplication, nullptr, 0);
+    char code[16];
+    std::snprintf(code, sizeof code, "%08lX", static_cast<unsigned long>(result));
+    Report(std::string("lobby\t") + code);
+}
+
 // ---- script -------------------------------------------------------------
 
 bool Execute(const std::vector<std::string>& f, const std::string& reportPath) {
@@ -539,13 +613,15 @@ bool Execute(const std::vector<std::string>& f, const std::string& reportPath) {
         }
         RegSet(root, f[2], f[3], static_cast<DWORD>(std::strtoul(f[4].c_str(), nullptr, 10)), bytes);
     } else if (command == "regdump") {
-        RegDump(root, f[2]);
+        RegDump(root, f[2], f.size() > 3 && f[3] == "64" ? KEY_WOW64_64KEY : KEY_WOW64_32KEY);
     } else if (command == "regdeny") {
         RegDeny(root, f[2]);
     } else if (command == "run" && f.size() >= 4) {
         Run(f[1], f[2], f[3], f.size() > 4 && f[4] == "sync", reportPath);
     } else if (command == "res" && f.size() == 2) {
         Resources(f[1]);
+    } else if (command == "lobby" && f.size() == 1) {
+        Lobby();
     } else if (command == "env" && f.size() == 3) {
         SetEnvironmentVariableW(Widen(f[1]).c_str(), Widen(f[2]).c_str());
         Report("ok\tenv");
