@@ -288,8 +288,8 @@ def check_version_numbers(exe, project_version):
             as_text = tuple(int(part) for part in (text.split(".") + ["0"] * 4)[:4])
         check(as_text == numbers, "numeric %s %s matches its text %r" % (name, ".".join(map(str, numbers)), text))
         if project_version:
-                check(text == project_version, "%s text is the project's version %s (found %r)"
-                  % (name, project_version, text))
+            check(text == project_version,
+                  "%s text is the project's version %s (found %r)" % (name, project_version, text))
 
 
 def main():

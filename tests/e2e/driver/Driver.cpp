@@ -206,12 +206,8 @@ void ReportValue(const char* tag, HKEY key, const std::string& name) {
 
 // view is KEY_WOW64_32KEY, the view the tool and the lobby see, or
 // KEY_WOW64_64KEY, the one a 64-bit program sees.
-UniqueKey OpenForRead(HKEY root, const std::string& path, REGSAM view = KEY_WOW64_32KEY) {
-    HKEY raw = nullptr;
-    if (RegOpenKeyExW(root, Widen(path).c_str(), 0, KEY_READ | view, &raw) != ERROR_SUCCESS) {
-        return UniqueKey{};
-    }
-    return UniqueKey{raw};
+UniqueKey OpenForRead(HKEY root, const std::string& path, REGSAM view) {
+    return testkeys::OpenKey(root, Widen(path), KEY_READ, view);
 }
 
 void RegDump(HKEY root, const std::string& path, REGSAM view) {

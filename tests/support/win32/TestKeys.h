@@ -37,10 +37,11 @@ inline std::wstring Widen(const std::string& text, UINT codePage = CP_UTF8) {
     return wide;
 }
 
-// The key opened with the given rights, or an empty owner.
-inline UniqueKey OpenKey(HKEY root, const std::wstring& path, REGSAM access) {
+// The key opened with the given rights, or an empty owner. The view is the
+// 32-bit one unless KEY_WOW64_64KEY asks for the one 64-bit programs see.
+inline UniqueKey OpenKey(HKEY root, const std::wstring& path, REGSAM access, REGSAM view = KEY_WOW64_32KEY) {
     HKEY raw = nullptr;
-    if (::RegOpenKeyExW(root, path.c_str(), 0, access | KEY_WOW64_32KEY, &raw) != ERROR_SUCCESS) {
+    if (::RegOpenKeyExW(root, path.c_str(), 0, access | view, &raw) != ERROR_SUCCESS) {
         return {};
     }
     return UniqueKey{raw};
