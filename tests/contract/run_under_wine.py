@@ -53,8 +53,7 @@ def main():
     if not os.path.isdir(prefix.drive_c()):
         print("no prefix at %s: run the setup first" % prefix.path)
         return 1
-    env = prefix.env()
-    env["TZ"] = "UTC"
+    env = prefix.env()  # Russian code page, clock at UTC
     command = ["wine", winedriver.windows_path(args.program), "--gtest_color=no"] + args.arguments
     status = 1
     with open(args.log, "wb") as log:
