@@ -31,21 +31,74 @@ packages=(
     hyperfine
 )
 
+# The commands the scripts and the build call by name, each with the package
+# that provides it. dpkg still counts a package as installed when one of its
+# files or its alternatives link has gone from /usr/bin (seen here: the
+# cross compiler's g++ link and ar vanished), so a missing command gets its
+# package installed again.
+commands=(
+    cmake:cmake
+    i686-w64-mingw32-gcc:gcc-mingw-w64-i686-win32
+    i686-w64-mingw32-g++:g++-mingw-w64-i686-win32
+    i686-w64-mingw32-gcc-ar:gcc-mingw-w64-i686-win32
+    i686-w64-mingw32-gcc-ranlib:gcc-mingw-w64-i686-win32
+    i686-w64-mingw32-ar:binutils-mingw-w64-i686
+    i686-w64-mingw32-ranlib:binutils-mingw-w64-i686
+    i686-w64-mingw32-ld:binutils-mingw-w64-i686
+    i686-w64-mingw32-windres:binutils-mingw-w64-i686
+    i686-w64-mingw32-objdump:binutils-mingw-w64-i686
+    osslsigncode:osslsigncode
+    openssl:openssl
+    wine:wine
+    wineserver:wine
+    wineboot:wine
+    Xvfb:xvfb
+    import:imagemagick
+    clang++:clang
+    clang-format:clang-format
+    clang-tidy:clang-tidy
+    cppcheck:cppcheck
+    gcovr:gcovr
+)
+
 missing=()
 for p in "${packages[@]}"; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
         missing+=("$p")
     fi
 done
+broken=()
+for entry in "${commands[@]}"; do
+    if ! command -v "${entry%%:*}" >/dev/null; then
+        broken+=("${entry#*:}")
+    fi
+done
+mapfile -t broken < <(printf '%s\n' "${broken[@]}" | sort -u | grep .)
 
-if ((${#missing[@]} > 0 || need_i386)); then
+if ((${#missing[@]} > 0 || ${#broken[@]} > 0 || need_i386)); then
     export DEBIAN_FRONTEND=noninteractive
     apt-get update -qq
     if ((${#missing[@]} > 0)); then
         echo "installing: ${missing[*]}"
         apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
     fi
+    # Reinstalling runs the package's own set-up again, which also restores
+    # its alternatives links.
+    reinstall=()
+    for p in "${broken[@]}"; do
+        [[ " ${missing[*]} " == *" $p "* ]] || reinstall+=("$p")
+    done
+    if ((${#reinstall[@]} > 0)); then
+        echo "reinstalling (a command of theirs is missing): ${reinstall[*]}"
+        apt-get install -y -qq --no-install-recommends --reinstall "${reinstall[@]}" >/dev/null
+    fi
 fi
+for entry in "${commands[@]}"; do
+    if ! command -v "${entry%%:*}" >/dev/null; then
+        echo "install-deps: ${entry%%:*} is still missing after installing ${entry#*:}" >&2
+        exit 1
+    fi
+done
 
 # Wine needs the Russian locale for code page 1251, and an English one to
 # prove that the texts still read correctly elsewhere.
