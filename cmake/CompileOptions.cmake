@@ -13,11 +13,16 @@ target_compile_options(lobbyfix_options INTERFACE
 # for a whole-program link, nor meet the compiler's faults in one.
 # No source or build folder may reach the objects (__FILE__, debug records):
 # two builds of one commit in different folders must give the same bytes.
+# Nor does the compiler's identification string (-fno-ident): it is given to
+# the link as well, since the link-time optimiser writes the objects of the
+# shipped executable anew.
 if(WIN32)
     target_compile_options(lobbyfix_options INTERFACE
         $<$<CONFIG:Release>:-Os -flto -ffat-lto-objects>
+        -fno-ident
         -ffile-prefix-map=${PROJECT_SOURCE_DIR}/=
         -ffile-prefix-map=${PROJECT_BINARY_DIR}/=)
     target_link_options(lobbyfix_options INTERFACE
+        -fno-ident
         $<$<AND:$<CONFIG:Release>,$<NOT:$<BOOL:$<TARGET_PROPERTY:LOBBYFIX_LINK_TIME_OPTIMIZATION>>>>:-fno-lto>)
 endif()
