@@ -1,10 +1,14 @@
 #!/usr/bin/env python3
-"""Draws the program icon and writes lobbyfix.ico (16, 32, 48 and 256 px).
+"""Draws the program icon and writes lobbyfix.ico (16 to 256 px).
 
 The picture: a blue tile with a white globe (network play) and a green
 badge with a check mark (the repair). Each size is drawn from the same
-shapes with 4x4 supersampling; 16 to 48 px are stored as 32-bit bitmaps,
-256 px as PNG, which is what Windows expects of a modern icon.
+shapes with 4x4 supersampling. 16, 20, 24, 32 and 48 px are stored as 32-bit
+bitmaps, with an AND mask that marks every fully transparent pixel: Windows
+draws through the mask where it cannot blend the alpha channel (16-bit
+colour, some remote sessions), and XP takes the 48 px bitmap as its largest.
+64 and 256 px are stored as PNG, which Vista and later read and which keeps
+the large images small.
 
 Python 3 standard library only:  python3 res/make_icon.py [output.ico]
 """
@@ -15,7 +19,8 @@ import sys
 import zlib
 from pathlib import Path
 
-SIZES = (16, 32, 48, 256)
+SIZES = (16, 20, 24, 32, 48, 64, 256)
+PNG_FROM = 64  # this size and larger are stored as PNG
 SAMPLES = 4
 
 TILE_TOP = (0x3A, 0x7B, 0xE8)
@@ -126,9 +131,18 @@ def dib(rows):
     size = len(rows)
     header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 32, 0, 0, 0, 0, 0, 0)
     pixels = b"".join(bytes((b, g, r, a)) for row in reversed(rows) for r, g, b, a in row)
+    # The AND mask: one bit a pixel, most significant bit first, set where the
+    # pixel is fully transparent; rows bottom-up like the pixels, each padded
+    # to a multiple of 32 bits.
     mask_stride = ((size + 31) // 32) * 4
-    mask = bytes(mask_stride * size)  # transparency comes from the alpha channel
-    return header + pixels + mask
+    mask = bytearray()
+    for row in reversed(rows):
+        line = bytearray(mask_stride)
+        for x, (_, _, _, a) in enumerate(row):
+            if a == 0:
+                line[x // 8] |= 0x80 >> (x % 8)
+        mask += line
+    return header + pixels + bytes(mask)
 
 
 def icon(images):
@@ -148,7 +162,7 @@ def main():
     images = []
     for size in SIZES:
         rows = render(size)
-        images.append((size, png(rows) if size >= 256 else dib(rows)))
+        images.append((size, png(rows) if size >= PNG_FROM else dib(rows)))
     out.write_bytes(icon(images))
 
 

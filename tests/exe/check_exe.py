@@ -4,19 +4,24 @@
   * 32-bit x86 PE (pei-i386) for the GUI subsystem;
   * at most 192 KiB (the figure is printed);
   * imports from KERNEL32, USER32, ADVAPI32 and msvcrt only (static build);
-  * DYNAMIC_BASE and NX_COMPAT set, relocations kept;
-  * resources: icon group MAINICON with 16, 32, 48 and 256 px images, the
-    string table entries 65507-65509, version information naming the
-    product, and the application manifest (id 1) with its settings;
+  * DYNAMIC_BASE, NX_COMPAT and TERMINAL_SERVER_AWARE set, relocations
+    kept, and no compiler identification string ("GCC: (") left anywhere;
+  * the icon group MAINICON: 16, 20, 24, 32 and 48 px as 32-bit bitmaps,
+    64 and 256 px as PNG, each bitmap's AND mask set on its fully
+    transparent pixels and clear on its opaque ones;
+  * the string table entries 65507-65509 and one application manifest (id 1);
   * the manifest read as XML, as the Windows loader reads it: the values
-    that decide whether Windows starts the program at all;
-  * the numeric file and product versions, which Windows shows and
-    compares, against the version texts and the project's version.
+    that decide whether Windows starts the program at all, and the exact
+    per-monitor DPI settings that keep the boxes sharp;
+  * the version information: the US English and Russian blocks, each with
+    exactly its strings (the version texts being the project's version),
+    the Translation pairs in that order, and the numeric file and product
+    versions, which Windows shows and compares, against their texts.
 
 The header facts come from objdump -p; the resources are read from the
 .rsrc section by the small parser below.
 
-Usage: check_exe.py [--objdump PROGRAM] [--version X.Y.Z] lobbyfix.exe
+Usage: check_exe.py [--objdump PROGRAM] --version X.Y.Z lobbyfix.exe
 """
 
 import argparse
@@ -44,8 +49,8 @@ MANIFEST_NS = {
     "ws2005": "http://schemas.microsoft.com/SMI/2005/WindowsSettings",
     "ws2016": "http://schemas.microsoft.com/SMI/2016/WindowsSettings",
 }
-# Element (a path from the root), attribute, the value Windows must find
-# there. A wrong architecture or dependent assembly is a side-by-side error
+# Element (a path from the root), attribute (None: the element's text), the
+# value Windows must find there. A wrong architecture or dependent assembly is a side-by-side error
 # at start; uiAccess="true" is refused for an unsigned program.
 MANIFEST_VALUES = [
     (".", "manifestVersion", "1.0"),
@@ -54,6 +59,10 @@ MANIFEST_VALUES = [
     ("asm3:trustInfo/asm3:security/asm3:requestedPrivileges/asm3:requestedExecutionLevel", "level",
      "requireAdministrator"),
     ("asm3:trustInfo/asm3:security/asm3:requestedPrivileges/asm3:requestedExecutionLevel", "uiAccess", "false"),
+    # Per-monitor DPI awareness, as text: "false" or "unaware" would have
+    # Windows draw every box blurred on a high-DPI screen.
+    ("asm3:application/asm3:windowsSettings/ws2005:dpiAware", None, "true/PM"),
+    ("asm3:application/asm3:windowsSettings/ws2016:dpiAwareness", None, "PerMonitorV2, PerMonitor"),
 ]
 # The one dependent assembly, attribute for attribute.
 COMMON_CONTROLS = {
@@ -71,9 +80,37 @@ SUPPORTED_OS_IDS = {
     "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",  # 8.1
     "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}",  # 10 and 11
 }
-DPI_AWARE_VALUES = {"true", "false", "true/pm", "per monitor"}
-DPI_AWARENESS_VALUES = {"unaware", "system", "permonitor", "permonitorv2"}
 VS_FIXEDFILEINFO_SIGNATURE = 0xFEEF04BD
+# The images of MAINICON by size: Vista and later read PNG, XP takes the
+# largest bitmap (48 px), and the bitmaps' AND masks are what Windows draws
+# through where it cannot blend alpha.
+ICON_KINDS = {16: "bitmap", 20: "bitmap", 24: "bitmap", 32: "bitmap", 48: "bitmap", 64: "PNG", 256: "PNG"}
+PNG_SIGNATURE = b"\x89PNG\r\n\x1a\n"
+# Every string of each version block, as Explorer and allow-list rules read
+# them; None stands for the project's version text.
+VERSION_STRINGS = {
+    "040904B0": {
+        "CompanyName": "Dunmarsh Community",
+        "FileDescription": "Dunmarsh lobby registration repair",
+        "FileVersion": None,
+        "InternalName": "lobbyfix",
+        "LegalCopyright": "\u00a9 2026 Dunmarsh Community",
+        "OriginalFilename": "lobbyfix.exe",
+        "ProductName": "lobbyfix",
+        "ProductVersion": None,
+    },
+    "041904B0": {
+        "CompanyName": "Сообщество Dunmarsh",
+        "FileDescription": "Исправление регистрации Dunmarsh для GameSpy Arcade",
+        "FileVersion": None,
+        "InternalName": "lobbyfix",
+        "LegalCopyright": "\u00a9 2026 Сообщество Dunmarsh",
+        "OriginalFilename": "lobbyfix.exe",
+        "ProductName": "lobbyfix",
+        "ProductVersion": None,
+    },
+}
+TRANSLATIONS = [(0x409, 1200), (0x419, 1200)]
 
 failures = []
 
@@ -98,6 +135,10 @@ def check_headers(objdump, exe):
     flags = int(dll.group(1), 16) if dll else 0
     check(flags & 0x0040 != 0, "DYNAMIC_BASE is set")
     check(flags & 0x0100 != 0, "NX_COMPAT is set")
+    check(flags & 0x8000 != 0, "TERMINAL_SERVER_AWARE is set")
+    with open(exe, "rb") as f:
+        idents = f.read().count(b"GCC: (")
+    check(idents == 0, "no compiler identification string is left (found %d)" % idents)
     characteristics = re.search(r"^Characteristics\s+0x([0-9a-fA-F]+)", text, re.M)
     stripped_relocs = characteristics is not None and int(characteristics.group(1), 16) & 0x0001
     check(not stripped_relocs, "relocations are kept (ASLR can move the image)")
@@ -172,6 +213,29 @@ def string_table(resources):
     return strings
 
 
+def icon_image(data):
+    """(kind, width, pixels of a bitmap whose AND-mask bit is wrong).
+
+    The bit must be set where the pixel is fully transparent and clear where
+    it is opaque; between the two, either is fine."""
+    if data.startswith(PNG_SIGNATURE):
+        return "PNG", struct.unpack_from(">I", data, 16)[0], 0
+    header, width, height, _, bits = struct.unpack_from("<IiiHH", data)
+    stride = (width + 31) // 32 * 4  # mask rows are padded to 32 bits
+    mask = header + 4 * width * width
+    if header != 40 or bits != 32 or height != 2 * width or len(data) < mask + stride * width:
+        return "unknown", width, 0
+    # Pixel rows and mask rows are both stored bottom-up, so stored row y of
+    # the one is stored row y of the other.
+    wrong = 0
+    for y in range(width):
+        for x in range(width):
+            alpha = data[header + 4 * (y * width + x) + 3]
+            masked = data[mask + y * stride + x // 8] & (0x80 >> x % 8) != 0
+            wrong += (alpha == 0 and not masked) or (alpha == 255 and masked)
+    return "bitmap", width, wrong
+
+
 def check_resources(exe):
     with open(exe, "rb") as f:
         resources = Resources(f.read())
@@ -180,25 +244,24 @@ def check_resources(exe):
     check(len(groups) == 1, "icon group MAINICON is present")
     if groups:
         count = struct.unpack_from("<H", groups[0], 4)[0]
-        sizes, ids = set(), []
+        kinds = {}
         for i in range(count):
-            width, _, _, _, _, bits, _, icon_id = struct.unpack_from("<BBBBHHIH", groups[0], 6 + 14 * i)
-            sizes.add(width or 256)
-            ids.append(icon_id)
-        check(sizes == {16, 32, 48, 256}, "MAINICON holds 16, 32, 48 and 256 px images (found %s)" % sorted(sizes))
-        check(all(resources.find(RT_ICON, icon_id) for icon_id in ids), "every MAINICON image is present")
+            width, _, _, _, _, _, _, icon_id = struct.unpack_from("<BBBBHHIH", groups[0], 6 + 14 * i)
+            images = resources.find(RT_ICON, icon_id)
+            kind, actual, wrong = icon_image(images[0]) if images else ("missing", 0, 0)
+            kinds[width or 256] = kind if actual == (width or 256) else "%s of %d px" % (kind, actual)
+            if kind == "bitmap":
+                check(wrong == 0, "the %d px bitmap's AND mask is set on transparent, clear on opaque pixels (%d wrong)"
+                      % (actual, wrong))
+        check(kinds == ICON_KINDS, "MAINICON holds %s (found %s)" % (
+            ", ".join("%d px %s" % item for item in ICON_KINDS.items()),
+            ", ".join("%d px %s" % item for item in sorted(kinds.items()))))
 
     strings = string_table(resources)
     for string_id, template in TEMPLATES.items():
         check(strings.get(string_id) == template, "string %d is %r" % (string_id, template))
 
-    versions = resources.find(RT_VERSION, 1)
-    check(len(versions) == 1, "version information is present")
-    if versions:
-        text = versions[0].decode("utf-16-le", errors="replace")
-        check("ProductName\0lobbyfix\0" in text.replace("\0\0", "\0"), "ProductName is lobbyfix")
-        check("FileDescription" in text, "FileDescription is present")
-        check(re.search(r"FileVersion\0+\d+\.\d+\.\d+", text) is not None, "FileVersion is present")
+    check(len(resources.find(RT_VERSION, 1)) == 1, "version information is present")
 
     manifests = resources.find(RT_MANIFEST, 1)
     check(len(manifests) == 1, "one application manifest, id 1")
@@ -220,9 +283,10 @@ def check_manifest_as_windows_reads_it(exe):
     if root is None:
         return
     for path, attribute, expected in MANIFEST_VALUES:
-        found = [element.get(attribute) for element in root.findall(path, MANIFEST_NS)]
+        found = [element.get(attribute) if attribute else (element.text or "").strip()
+                 for element in root.findall(path, MANIFEST_NS)]
         check(found == [expected],
-              "manifest %s %s is %r (found %r)" % (path.split(":")[-1], attribute, expected, found))
+              "manifest %s %s is %r (found %r)" % (path.split(":")[-1], attribute or "text", expected, found))
 
     dependencies = root.findall("asm:dependency/asm:dependentAssembly/asm:assemblyIdentity", MANIFEST_NS)
     found = [dict(element.attrib) for element in dependencies]
@@ -232,15 +296,6 @@ def check_manifest_as_windows_reads_it(exe):
                                                               "compat:supportedOS", MANIFEST_NS)]
     unknown = [i for i in ids if i.lower() not in SUPPORTED_OS_IDS]
     check(bool(ids) and not unknown, "every supportedOS Id is a known system (unknown: %r)" % unknown)
-
-    settings = "asm3:application/asm3:windowsSettings/"
-    aware = [e.text or "" for e in root.findall(settings + "ws2005:dpiAware", MANIFEST_NS)]
-    check(len(aware) == 1 and aware[0].strip().lower() in DPI_AWARE_VALUES,
-          "dpiAware is well-formed (%r)" % aware)
-    awareness = [e.text or "" for e in root.findall(settings + "ws2016:dpiAwareness", MANIFEST_NS)]
-    items = [item.strip().lower() for item in awareness[0].split(",")] if len(awareness) == 1 else []
-    check(bool(items) and set(items) <= DPI_AWARENESS_VALUES,
-          "dpiAwareness is a list of known values (%r)" % awareness)
 
 
 def _align(at):
@@ -266,18 +321,33 @@ def version_node(data, at):
     return key, value, children, end
 
 
-def check_version_numbers(exe, project_version):
+def check_version_information(exe, project_version):
     with open(exe, "rb") as f:
         versions = Resources(f.read()).find(RT_VERSION, 1)
     if not versions:
         check(False, "version information is present")
         return
     _, fixed, children, _ = version_node(versions[0], 0)
-    texts = {}
+    blocks, translations = {}, []
     for key, _, tables, _ in children:
-        if key == "StringFileInfo":
-            for _, _, strings, _ in tables:
-                texts.update({name: value.decode("utf-16-le").rstrip("\0") for name, value, _, _ in strings})
+        for table, value, strings, _ in tables:
+            if key == "StringFileInfo":
+                blocks[table.upper()] = sorted((name, text.decode("utf-16-le", errors="replace").rstrip("\0"))
+                                               for name, text, _, _ in strings)
+            elif key == "VarFileInfo" and table == "Translation":
+                translations += struct.iter_unpack("<HH", value[:len(value) // 4 * 4])
+    check(sorted(blocks) == sorted(VERSION_STRINGS),
+          "version blocks are %s (found %s)" % (", ".join(VERSION_STRINGS), ", ".join(blocks)))
+    for block, table in VERSION_STRINGS.items():
+        expected = sorted((name, project_version if text is None else text) for name, text in table.items())
+        found = blocks.get(block, [])
+        check(found == expected, "version block %s holds exactly its strings (expected, not found: %r; found, "
+              "not expected: %r)" % (block, [s for s in expected if s not in found],
+                                     [s for s in found if s not in expected]))
+    check(translations == TRANSLATIONS, "Translation lists %s (found %s)" % (
+        ", ".join("0x%x/%d" % pair for pair in TRANSLATIONS), ", ".join("0x%x/%d" % pair for pair in translations)))
+
+    texts = dict(blocks.get("040904B0", []))
     signature, _, file_ms, file_ls, product_ms, product_ls = struct.unpack_from("<6I", fixed.ljust(24, b"\0"))
     check(signature == VS_FIXEDFILEINFO_SIGNATURE, "the fixed version information is present")
     for name, ms, ls in (("FileVersion", file_ms, file_ls), ("ProductVersion", product_ms, product_ls)):
@@ -287,22 +357,20 @@ def check_version_numbers(exe, project_version):
         if re.fullmatch(r"\d+(\.\d+){0,3}", text):
             as_text = tuple(int(part) for part in (text.split(".") + ["0"] * 4)[:4])
         check(as_text == numbers, "numeric %s %s matches its text %r" % (name, ".".join(map(str, numbers)), text))
-        if project_version:
-            check(text == project_version,
-                  "%s text is the project's version %s (found %r)" % (name, project_version, text))
 
 
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--objdump", default="i686-w64-mingw32-objdump")
-    parser.add_argument("--version", help="the project's version, which the version resource must carry")
+    parser.add_argument("--version", required=True,
+                        help="the project's version, which the version resource must carry")
     parser.add_argument("exe")
     args = parser.parse_args()
     check_size(args.exe)
     check_headers(args.objdump, args.exe)
     check_resources(args.exe)
     check_manifest_as_windows_reads_it(args.exe)
-    check_version_numbers(args.exe, args.version)
+    check_version_information(args.exe, args.version)
     if failures:
         print("%d check(s) failed" % len(failures))
         return 1
