@@ -138,6 +138,10 @@ class Scenarios(unittest.TestCase):
         runs = runs or [("ok", "ok")]
         for number, actions in enumerate(runs, start=1):
             self.queue_run(actions, dumps if number == len(runs) else ())
+        return self.drive(locale, zone)
+
+    def drive(self, locale="ru_RU.UTF-8", zone="UTC"):
+        """Drives the script queued so far and returns the report."""
         os.makedirs(self.prefix.drive_c("Games"), exist_ok=True)
         report = self.prefix.drive(self.script, self.id().split(".")[-1], locale=locale, zone=zone)
         self.assertEqual([], report.timeouts, "a box or the tool timed out:\n" + "\n".join(report.lines))
@@ -294,6 +298,25 @@ class Scenarios(unittest.TestCase):
         self.assertEqual([1, 1], report.exit_codes)
         self.assertEqual([registration(GAME)] * 2, report.dumps)
 
+    def test_lobby_launches_the_game(self):
+        # What the lobby service does when a match begins: DirectPlay starts
+        # <Path>\<File> in <CurrentDirectory>. The game here is the stand-in,
+        # which reports how it was started.
+        target = self.install_game()
+        shutil.copy(CONFIG["game"], target)
+        self.queue_run()
+        # Wine's DirectPlay reads a CommandLine value and crashes without it;
+        # Windows treats it as optional, so the tool does not write it and
+        # Wine players add it, empty, as the players' readme says.
+        self.script.reg_set("HKLM", LOBBY, "CommandLine", REG_SZ, b"\0")
+        self.script.launch(GUID)
+        report = self.drive()
+        self.assertRegistered(report, GAME)
+        launch = report.launches[-1] if report.launches else None
+        self.assertEqual(DP_OK, launch.result if launch else None, report.lines)
+        self.assertEqual((GAME + "\\VRK.exe").lower(), launch.started.get("module", "").lower(), launch)
+        self.assertEqual(GAME, launch.started.get("folder"), launch)
+
     def test_executable_written_after_2044(self):
         # Its MS-DOS stamp is negative as a signed number, and still valid.
         self.install_game(stamp="2050-03-01 12:00:00")
@@ -443,12 +466,13 @@ def main():
     parser.add_argument("--prefix")
     parser.add_argument("--driver")
     parser.add_argument("--tool")
+    parser.add_argument("--game", help="the stand-in game executable")
     args = parser.parse_args()
 
     if args.command == "list":
         print("\n".join(scenario_names()))
         return 0
-    CONFIG.update(prefix=args.prefix, driver=args.driver, tool=args.tool)
+    CONFIG.update(prefix=args.prefix, driver=args.driver, tool=args.tool, game=args.game)
     prefix = winedriver.Prefix(args.prefix, args.driver)
     if args.command == "setup":
         os.makedirs(os.path.dirname(os.path.abspath(args.prefix)), exist_ok=True)

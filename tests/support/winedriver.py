@@ -75,6 +75,21 @@ class Lobby:
         return "Lobby(result=%08X, apps=%r)" % (self.result, self.apps)
 
 
+class Launch:
+    """What the lobby's start of an application gave: the HRESULT (0 is
+    DP_OK), the application id, and what the started stand-in game said of
+    itself ({"module": ..., "folder": ..., "command": ...}, empty when
+    nothing reported)."""
+
+    def __init__(self, result, application_id):
+        self.result = result
+        self.application_id = application_id
+        self.started = {}
+
+    def __repr__(self):
+        return "Launch(result=%08X, id=%d, started=%r)" % (self.result, self.application_id, self.started)
+
+
 def _name(hex_text):
     return bytes.fromhex(hex_text).decode("latin-1")
 
@@ -101,6 +116,7 @@ class Report:
         self.resources = {}
         self.version = {}
         self.lobbies = []  # one Lobby per lobby command that got an answer
+        self.launches = []  # one Launch per launch command that got an answer
         apps = []
         self.done = False
         for line in lines:
@@ -141,6 +157,10 @@ class Report:
             elif kind == "lobby":
                 self.lobbies.append(Lobby(int(f[1], 16), apps))
                 apps = []
+            elif kind == "launch":
+                self.launches.append(Launch(int(f[1], 16), int(f[2])))
+            elif kind == "launched":
+                self.launches[-1].started[f[1]] = bytes.fromhex(f[2]).decode("utf-8")
             elif kind == "done":
                 self.done = True
 
@@ -192,6 +212,10 @@ class Script:
     def lobby(self):
         """Asks the DirectPlay lobby for the applications it knows."""
         return self._add("lobby")
+
+    def launch(self, guid):
+        """Asks the lobby to start the application with that GUID, as for a match."""
+        return self._add("launch", guid)
 
     def resources(self, exe):
         return self._add("res", exe)

@@ -29,6 +29,12 @@
 //                                             applications: one app line per
 //                                             application (name in hex, GUID),
 //                                             then lobby <HRESULT in hex>
+//   launch   guid                             ask the lobby to start that
+//                                             application, as for a match:
+//                                             launch <HRESULT> <application
+//                                             id>, then the launched lines
+//                                             of the stand-in game (see
+//                                             tests/e2e/game)
 //
 // run: actions is a comma-separated list of ok, cancel, close (the title
 // bar's close command), escape (the Escape key) or wait (leave the box to
@@ -44,6 +50,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -554,40 +561,109 @@ BOOL CALLBACK ReportApplication(LPCDPLAPPINFO info, LPVOID /*context*/, DWORD /*
     return TRUE;
 }
 
-// Lists the applications as a lobby service sees them: through the system's
-// dplayx, loaded at run time as such a service loads it, which reads the
-// registrations from the registry view of a 32-bit program.
-void Lobby() {
+// The system's dplayx, loaded at run time as a lobby service loads it, and
+// its lobby interface. dplayx reads the registrations from the registry view
+// of a 32-bit program. The module outlives the interface it made.
+struct LobbySession {
+    UniqueModule dplayx;
+    UniqueCom<IDirectPlayLobby3A> lobby;
+};
+
+bool OpenLobby(const std::string& command, LobbySession& session) {
     using CreateFn = HRESULT(WINAPI*)(LPGUID, LPDIRECTPLAYLOBBYA*, IUnknown*, LPVOID, DWORD);
-    const UniqueModule dplayx(LoadLibraryW(L"dplayx.dll"));
-    if (!dplayx) {
-        Report("error\tlobby\tload\t" + std::to_string(GetLastError()));
-        return;
+    session.dplayx.reset(LoadLibraryW(L"dplayx.dll"));
+    if (!session.dplayx) {
+        Report("error\t" + command + "\tload\t" + std::to_string(GetLastError()));
+        return false;
     }
-    const auto proc = GetProcAddress(dplayx.get(), "DirectPlayLobbyCreateA");
+    const auto proc = GetProcAddress(session.dplayx.get(), "DirectPlayLobbyCreateA");
     if (proc == nullptr) {
-        Report("error\tlobby\tcreate-missing");
-        return;
+        Report("error\t" + command + "\tcreate-missing");
+        return false;
     }
     const auto create = reinterpret_cast<CreateFn>(reinterpret_cast<void*>(proc));
     LPDIRECTPLAYLOBBYA rawLobby = nullptr;
     HRESULT result = create(nullptr, &rawLobby, nullptr, nullptr, 0);
     if (FAILED(result) || rawLobby == nullptr) {
-        Report("error\tlobby\tcreate\t" + std::to_string(result));
-        return;
+        Report("error\t" + command + "\tcreate\t" + std::to_string(result));
+        return false;
     }
     const UniqueCom<IDirectPlayLobbyA> lobby(rawLobby);
     void* rawLobby3 = nullptr;
     result = lobby->QueryInterface(IID_IDirectPlayLobby3A, &rawLobby3);
     if (FAILED(result) || rawLobby3 == nullptr) {
-        Report("error\tlobby\tinterface\t" + std::to_string(result));
-        return;
+        Report("error\t" + command + "\tinterface\t" + std::to_string(result));
+        return false;
     }
-    const UniqueCom<IDirectPlayLobby3A> lobby3(static_cast<IDirectPlayLobby3A*>(rawLobby3));
-    result = lobby3->EnumLocalApplications(ReportApplication, nullptr, 0);
+    session.lobby.reset(static_cast<IDirectPlayLobby3A*>(rawLobby3));
+    return true;
+}
+
+std::string HresultText(HRESULT result) {
     char code[16];
     std::snprintf(code, sizeof code, "%08lX", static_cast<unsigned long>(result));
-    Report(std::string("lobby\t") + code);
+    return code;
+}
+
+// Lists the applications as a lobby service sees them.
+void Lobby() {
+    LobbySession session;
+    if (OpenLobby("lobby", session)) {
+        const HRESULT result = session.lobby->EnumLocalApplications(ReportApplication, nullptr, 0);
+        Report("lobby\t" + HresultText(result));
+    }
+}
+
+// Starts the application with the GUID as a lobby service does when a match
+// begins: DirectPlay starts its program with a connection for a TCP/IP
+// session. A program that writes to the file named by LOBBYFIX_LAUNCH_REPORT
+// (the e2e stand-in game) has its lines copied into the report, each with
+// its value in hex.
+void Launch(const std::string& guidText, const std::string& reportPath) {
+    GUID application{};
+    if (FAILED(CLSIDFromString(Widen(guidText).c_str(), &application))) {
+        Report("error\tlaunch\tguid");
+        return;
+    }
+    LobbySession lobby;
+    if (!OpenLobby("launch", lobby)) {
+        return;
+    }
+    const std::wstring launched = Widen(reportPath + ".launched");
+    DeleteFileW(launched.c_str());
+    SetEnvironmentVariableW(L"LOBBYFIX_LAUNCH_REPORT", launched.c_str());
+
+    DPSESSIONDESC2 session{};
+    session.dwSize = sizeof session;
+    session.guidApplication = application;
+    char player[] = "lobbyfix e2e";
+    DPNAME name{};
+    name.dwSize = sizeof name;
+    name.lpszShortNameA = player;
+    DPLCONNECTION connection{};
+    connection.dwSize = sizeof connection;
+    connection.lpSessionDesc = &session;
+    connection.lpPlayerName = &name;
+    connection.guidSP = DPSPGUID_TCPIP;
+    DWORD applicationId = 0;
+    const HRESULT result = lobby.lobby->RunApplication(0, &applicationId, &connection, nullptr);
+    Report("launch\t" + HresultText(result) + "\t" + std::to_string(applicationId));
+    if (FAILED(result)) {
+        return;
+    }
+    for (DWORD waited = 0; waited < kExitTimeoutMs; waited += 50) {
+        const std::unique_ptr<FILE, decltype(&std::fclose)> file(_wfopen(launched.c_str(), L"rb"), &std::fclose);
+        if (file) {
+            char line[4096];
+            while (std::fgets(line, sizeof line, file.get()) != nullptr) {
+                const std::vector<std::string> fields = SplitTabs(std::string(line, std::strcspn(line, "\r\n")));
+                Report("launched\t" + fields[0] + "\t" + Hex(fields.size() > 1 ? fields[1] : std::string()));
+            }
+            return;
+        }
+        Sleep(50);
+    }
+    Report("timeout\tlaunch");
 }
 
 // ---- script -------------------------------------------------------------
@@ -618,6 +694,8 @@ bool Execute(const std::vector<std::string>& f, const std::string& reportPath) {
         Resources(f[1]);
     } else if (command == "lobby" && f.size() == 1) {
         Lobby();
+    } else if (command == "launch" && f.size() == 2) {
+        Launch(f[1], reportPath);
     } else if (command == "env" && f.size() == 3) {
         SetEnvironmentVariableW(Widen(f[1]).c_str(), Widen(f[2]).c_str());
         Report("ok\tenv");
