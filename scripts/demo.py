@@ -5,15 +5,18 @@
 With a display ($DISPLAY set) the boxes appear on it and you answer them.
 Without one, the run happens on a virtual screen (Xvfb) and both boxes are
 answered with OK. Either way it prints the DirectPlay lobby's list of
-applications before and after the run, what each box said, the lobby
-registration that was written and what the lobby would start from it, and
-saves a screenshot of each box under the output folder.
+applications before and after the run, what each box said and the lobby
+registration that was written; then the lobby starts the game as the lobby
+service does when a match begins (the game is a stand-in that reports how
+it was started), and it prints what was started, and where. It saves a
+screenshot of each box under the output folder.
 
-Usage: demo.py --tool lobbyfix.exe --driver driver.exe --out build/demo
+Usage: demo.py --tool lobbyfix.exe --driver driver.exe --game standin.exe --out build/demo
 """
 
 import argparse
 import os
+import shutil
 import signal
 import subprocess
 import sys
@@ -26,6 +29,7 @@ APP_PATHS = "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\vrk.exe"
 LOBBY = "Software\\Microsoft\\DirectPlay\\Applications\\RZN"
 GAME = "C:\\Games\\Dunmarsh"
 GAME_KEY = "RZN"
+GAME_GUID = "{5E7D19A2-3C84-4f0b-9A61-2B0F47C8E3D5}"
 TYPE_NAMES = {1: "REG_SZ", 2: "REG_EXPAND_SZ", 3: "REG_BINARY", 4: "REG_DWORD", 7: "REG_MULTI_SZ"}
 BUTTON_NAMES = {1: "OK", 2: "Cancel"}
 
@@ -83,13 +87,6 @@ def show_lobby(report, when):
     return listed
 
 
-def text_value(dump, name):
-    value = dump.get(name)
-    if value is None or value.type not in (1, 2):
-        return None
-    return value.data.rstrip(b"\0").decode("cp1251")
-
-
 def show_text(text):
     return "\n".join("    | " + line for line in text.split("\n"))
 
@@ -98,6 +95,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--tool", required=True)
     parser.add_argument("--driver", required=True)
+    parser.add_argument("--game", required=True, help="the stand-in game, installed as vrk.exe")
     parser.add_argument("--out", required=True)
     args = parser.parse_args()
 
@@ -135,8 +133,7 @@ def main():
         # The game, as its installer would leave it.
         game = prefix.drive_c("Games", "Dunmarsh")
         os.makedirs(game, exist_ok=True)
-        with open(os.path.join(game, "vrk.exe"), "wb") as stub:
-            stub.write(b"MZ stub of the game executable\n")
+        shutil.copy(args.game, os.path.join(game, "vrk.exe"))
         print("Installed the game: %s\\vrk.exe, App Paths entry HKLM\\%s" % (GAME, APP_PATHS))
 
         script = winedriver.Script()
@@ -177,6 +174,14 @@ def main():
         print("Running lobbyfix.exe ...")
         timeout = 900 if user_display else winedriver.WINE_TIMEOUT
         report = prefix.drive(script, "demo", display=env_display, log=log_path, timeout=timeout, on_line=on_line)
+
+        # The lobby service's next step, once a match begins.
+        launch = None
+        if report.exit_code == 0:
+            script = winedriver.Script()
+            script.reg_set("HKLM", LOBBY, "CommandLine", REG_SZ, b"\0")
+            script.launch(GAME_GUID)
+            launch = prefix.drive(script, "launch", display=env_display, log=log_path)
     finally:
         prefix.shutdown()
         if screen is not None:
@@ -205,17 +210,31 @@ def main():
             print("    %-16s %-13s %3d bytes  %s" % (name, TYPE_NAMES.get(value.type, value.type), value.size, shown))
     print()
     listed = show_lobby(report, "after")
-    if listed and dump is not None:
-        # What the lobby reads to start the game: the program (Path and
-        # File) and the folder it starts it in (CurrentDirectory).
-        folder, file, current = (text_value(dump, name) for name in ("Path", "File", "CurrentDirectory"))
-        if folder is not None and file is not None:
-            print("The lobby would start %s in the folder %s."
-                  % (folder.rstrip("\\") + "\\" + file, current if current is not None else "(none)"))
+    started = {}
+    if launch is not None:
+        print()
+        print("Adding an empty CommandLine value: Wine's DirectPlay needs it to start a game; Windows does not.")
+        result = launch.launches[-1] if launch.launches else None
+        if result is None:
+            print("The lobby could not be asked to start the game.")
+        else:
+            print("The lobby was asked to start Dunmarsh (RunApplication: %s)."
+                  % ("DP_OK" if result.result == 0 else "0x%08X" % result.result))
+            started = result.started
+        if started:
+            # DirectPlay starts <Path>\<File> with CommandLine after it.
+            print("It started %s in the folder %s." % (started.get("command", "").strip(), started.get("folder")))
+            print("    (the game's own module path: %s)" % started.get("module"))
+        else:
+            print("No game was started.")
     print()
     for path in shots:
         print("Screenshot: %s" % os.path.relpath(path))
     ok = report.done and not report.timeouts and report.exit_code is not None
+    # Answered with OK twice, the run must have ended with the game listed
+    # and started.
+    if report.exit_code == 0 and not (listed and started):
+        ok = False
     return 0 if ok else 1
 
 

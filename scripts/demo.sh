@@ -4,8 +4,9 @@
 # tool in it. With a display ($DISPLAY) you answer the boxes yourself;
 # without one it runs on a virtual screen and answers OK to both. It prints
 # the DirectPlay lobby's list of applications before and after the run, what
-# each box said and the lobby registration written, and saves a screenshot
-# of each box as build/demo/box-<n>.png.
+# each box said and the lobby registration written, then has the lobby start
+# the game (a stand-in) and prints what was started, and where. It saves a
+# screenshot of each box as build/demo/box-<n>.png.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,10 +14,11 @@ bash scripts/install-deps.sh
 
 echo "== windows build"
 cmake --preset windows >/dev/null
-cmake --build --preset windows -j"$(nproc)" --target lobbyfix lobbyfix_e2e_driver
+cmake --build --preset windows -j"$(nproc)" --target lobbyfix lobbyfix_e2e_driver lobbyfix_e2e_game
 
 echo "== demo"
 exec python3 scripts/demo.py \
     --tool build/windows/lobbyfix.exe \
     --driver build/windows/tests/e2e/driver.exe \
+    --game build/windows/tests/e2e/standin.exe \
     --out build/demo
