@@ -50,8 +50,9 @@ MANIFEST_NS = {
     "ws2016": "http://schemas.microsoft.com/SMI/2016/WindowsSettings",
 }
 # Element (a path from the root), attribute (None: the element's text), the
-# value Windows must find there. A wrong architecture or dependent assembly is a side-by-side error
-# at start; uiAccess="true" is refused for an unsigned program.
+# value Windows must find there. A wrong architecture or dependent assembly
+# is a side-by-side error at start; uiAccess="true" is refused for an
+# unsigned program.
 MANIFEST_VALUES = [
     (".", "manifestVersion", "1.0"),
     ("asm:assemblyIdentity", "type", "win32"),
@@ -218,6 +219,8 @@ def icon_image(data):
 
     The bit must be set where the pixel is fully transparent and clear where
     it is opaque; between the two, either is fine."""
+    if len(data) < 40:
+        return "truncated", 0, 0
     if data.startswith(PNG_SIGNATURE):
         return "PNG", struct.unpack_from(">I", data, 16)[0], 0
     header, width, height, _, bits = struct.unpack_from("<IiiHH", data)
