@@ -652,11 +652,13 @@ void Launch(const std::string& guidText, const std::string& reportPath) {
         return;
     }
     for (DWORD waited = 0; waited < kExitTimeoutMs; waited += 50) {
-        const std::unique_ptr<FILE, decltype(&std::fclose)> file(_wfopen(launched.c_str(), L"rb"), &std::fclose);
+        const std::unique_ptr<FILE, decltype(&std::fclose)> file(_wfopen(launched.c_str(), L"rb"),
+                                                                 &std::fclose);
         if (file) {
             char line[4096];
             while (std::fgets(line, sizeof line, file.get()) != nullptr) {
-                const std::vector<std::string> fields = SplitTabs(std::string(line, std::strcspn(line, "\r\n")));
+                const std::vector<std::string> fields =
+                    SplitTabs(std::string(line, std::strcspn(line, "\r\n")));
                 Report("launched\t" + fields[0] + "\t" + Hex(fields.size() > 1 ? fields[1] : std::string()));
             }
             return;

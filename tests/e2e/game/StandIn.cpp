@@ -37,7 +37,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
 
     const std::wstring partial = std::wstring(target) + L".part";
     {
-        const std::unique_ptr<FILE, decltype(&std::fclose)> file(_wfopen(partial.c_str(), L"wb"), &std::fclose);
+        const std::unique_ptr<FILE, decltype(&std::fclose)> file(_wfopen(partial.c_str(), L"wb"),
+                                                                 &std::fclose);
         if (!file || std::fwrite(lines.data(), 1, lines.size(), file.get()) != lines.size()) {
             return 3;
         }
