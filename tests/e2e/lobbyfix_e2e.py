@@ -405,16 +405,31 @@ class Scenarios(unittest.TestCase):
     # ---- start-up hardening ------------------------------------------------
 
     def test_dll_search_limited_before_the_first_box(self):
-        # Wine's relay trace of the tool's process, limited to two calls: the
-        # DLL search is limited to System32 (LOAD_LIBRARY_SEARCH_SYSTEM32,
-        # 0x800) once, before the first box.
+        # Wine's relay trace of the tool's process, limited to two calls, over
+        # a run without the game (question, error) and one with it (question,
+        # success): each run limits the DLL search to System32
+        # (LOAD_LIBRARY_SEARCH_SYSTEM32, 0x800) once, before its first box,
+        # and every box has no owner and exactly its style: OK and Cancel
+        # without an icon (1), or OK with the error icon (0x10). A box that
+        # stayed above every other window (MB_TOPMOST, MB_SYSTEMMODAL) would
+        # show here.
         self.addCleanup(self.prefix.drive, winedriver.Script().reg_delete("HKCU", WINE_DEBUG), "relay-cleanup")
-        self.install_game()
+        self.install_file(GAME + "\\vrk.exe")
         self.script.reg_set("HKCU", WINE_DEBUG, "RelayInclude", REG_SZ, b"SetDefaultDllDirectories;MessageBoxW\0")
         self.script.env("WINEDEBUG", "+relay")
-        report = self.run_tool(["cancel"])
-        calls = re.findall(r"Call [\w.]+\.(SetDefaultDllDirectories|MessageBoxW)\((\w*)", report.log)
-        self.assertEqual([("SetDefaultDllDirectories", "00000800"), ("MessageBoxW", "00000000")], calls)
+        self.queue_run()
+        self.set_path(GAME)
+        report = self.run_tool()
+        calls = re.findall(r"Call [\w.]+\.(SetDefaultDllDirectories|MessageBoxW)\((.*)\) ret=", report.log)
+        # A box's four arguments as Wine shows them: the owner, the text and
+        # the caption (each a pointer and its text, a long one cut short with
+        # "..."), the style. The texts themselves are read from the boxes.
+        box = re.compile(r'(\w+),\w+ L".*?"(?:\.\.\.)?,\w+ L".*?",(\w+)')
+        seen = [(name, box.fullmatch(args).groups() if name == "MessageBoxW" and box.fullmatch(args) else args)
+                for name, args in calls]
+        search = ("SetDefaultDllDirectories", "00000800")
+        ok_cancel, error = ("MessageBoxW", ("00000000", "00000001")), ("MessageBoxW", ("00000000", "00000010"))
+        self.assertEqual([search, ok_cancel, error, search, ok_cancel, ok_cancel], seen)
 
     # ---- another system language ------------------------------------------
 
