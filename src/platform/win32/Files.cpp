@@ -1,8 +1,6 @@
 // Real file search and file time calls.
 
-#include "platform/Platform.h"
-// <windows.h> after the boundary header: it turns the Windows names into macros.
-#include <windows.h>
+#include "platform/win32/FindData.h"
 
 #include <cstdint>
 #include <cstring>
@@ -29,23 +27,28 @@ platform::FILETIME FromNative(const ::FILETIME& time) { return {time.dwLowDateTi
 
 namespace platform {
 
+WIN32_FIND_DATAA FromNativeFindData(const ::WIN32_FIND_DATAA& native) {
+    WIN32_FIND_DATAA record{};
+    record.dwFileAttributes = native.dwFileAttributes;
+    record.ftCreationTime = FromNative(native.ftCreationTime);
+    record.ftLastAccessTime = FromNative(native.ftLastAccessTime);
+    record.ftLastWriteTime = FromNative(native.ftLastWriteTime);
+    record.nFileSizeHigh = native.nFileSizeHigh;
+    record.nFileSizeLow = native.nFileSizeLow;
+    record.dwReserved0 = native.dwReserved0;
+    record.dwReserved1 = native.dwReserved1;
+    static_assert(sizeof record.cFileName == sizeof native.cFileName);
+    static_assert(sizeof record.cAlternateFileName == sizeof native.cAlternateFileName);
+    std::memcpy(record.cFileName, native.cFileName, sizeof native.cFileName);
+    std::memcpy(record.cAlternateFileName, native.cAlternateFileName, sizeof native.cAlternateFileName);
+    return record;
+}
+
 HANDLE FindFirstFileA(const char* fileName, WIN32_FIND_DATAA* findData) {
     ::WIN32_FIND_DATAA native{};
     const ::HANDLE search = ::FindFirstFileA(fileName, &native);
     if (search != kFailedSearch && findData != nullptr) {
-        findData->dwFileAttributes = native.dwFileAttributes;
-        findData->ftCreationTime = FromNative(native.ftCreationTime);
-        findData->ftLastAccessTime = FromNative(native.ftLastAccessTime);
-        findData->ftLastWriteTime = FromNative(native.ftLastWriteTime);
-        findData->nFileSizeHigh = native.nFileSizeHigh;
-        findData->nFileSizeLow = native.nFileSizeLow;
-        findData->dwReserved0 = native.dwReserved0;
-        findData->dwReserved1 = native.dwReserved1;
-        static_assert(sizeof findData->cFileName == sizeof native.cFileName);
-        static_assert(sizeof findData->cAlternateFileName == sizeof native.cAlternateFileName);
-        std::memcpy(findData->cFileName, native.cFileName, sizeof native.cFileName);
-        std::memcpy(findData->cAlternateFileName, native.cAlternateFileName,
-                    sizeof native.cAlternateFileName);
+        *findData = FromNativeFindData(native);
     }
     return FromNative(search);
 }
