@@ -2,12 +2,15 @@
 """Runs one GoogleTest executable under Wine, in the test prefix.
 
   run_under_wine.py --prefix PREFIX --log LOG program.exe [gtest arguments]
+  run_under_wine.py --prefix PREFIX --log LOG --nonzero-after LINE program.exe
 
 The program runs with the Russian ANSI code page and the machine clock at
 UTC. Its output goes to LOG (a file, as Wine helper processes may outlive
 it) and is then printed. It passes only when the program's status is 0 and
 GoogleTest's closing summary says that every test it set out to run ran and
-passed: Wine may return 0 for a program that died inside it.
+passed: Wine may return 0 for a program that died inside it. With
+--nonzero-after, the program is not a GoogleTest one: it passes when it
+printed LINE and then ended by itself with a non-zero status.
 """
 
 import argparse
@@ -45,6 +48,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--prefix", required=True)
     parser.add_argument("--log", required=True)
+    parser.add_argument("--nonzero-after", metavar="LINE")
     parser.add_argument("program")
     parser.add_argument("arguments", nargs=argparse.REMAINDER)
     args = parser.parse_args()
@@ -55,7 +59,7 @@ def main():
         return 1
     env = prefix.env()  # Russian code page, clock at UTC
     command = ["wine", winedriver.windows_path(args.program), "--gtest_color=no"] + args.arguments
-    status = 1
+    status = None
     with open(args.log, "wb") as log:
         try:
             status = subprocess.run(command, env=env, stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT,
@@ -66,9 +70,14 @@ def main():
     with open(args.log, encoding="utf-8", errors="replace") as log:
         output = log.read()
     sys.stdout.write(output)
+    if args.nonzero_after is not None:
+        if args.nonzero_after not in output.splitlines() or status in (None, 0):
+            print("\n*** expected %r, then a non-zero status (exit status %s)" % (args.nonzero_after, status))
+            return 1
+        return 0
     problem = whole_suite_passed(output)
     if problem is not None:
-        print("\n*** %s (exit status %d)" % (problem, status))
+        print("\n*** %s (exit status %s)" % (problem, status))
         return status or 1
     return status
 
