@@ -13,13 +13,21 @@ target only:
     (osslsigncode, SHA-256), its .sha256 entry matches it, and without its
     signature it is the unsigned build, byte for byte;
   * switched off in folder two, signing stops at the next package build, and
-    the zip is then byte-identical to folder one's; switched on in folder one,
-    the next package is signed.
+    the zip and its hash file are then byte-identical to folder one's;
+    switched on in folder one, the next package is signed;
+  * each zip holds its four entries in order, with their own permissions;
+    the hash file beside it is what `sha256sum -c` reads and matches it;
+  * the players' readme is UTF-8 with a byte-order mark and CRLF line ends,
+    and every key it names and the four values it must name are strings the
+    built executable holds, so it cannot drift from what the program writes;
+  * a package whose notices no longer match its link map is refused by the
+    package step itself, and so fails here.
 
 Usage: check_release.py --cmake CMAKE --source DIR --zip-name NAME
 """
 
 import argparse
+import codecs
 import hashlib
 import os
 import re
@@ -31,6 +39,12 @@ import unittest
 import zipfile
 
 EXE = "lobbyfix.exe"
+README, NOTICES = "README-RU.txt", "THIRD-PARTY-NOTICES.txt"
+# The zip's entries in order, each with its Unix mode: a regular file, the
+# executable runnable, the texts not.
+LAYOUT = [(EXE, 0o100755), (EXE + ".sha256", 0o100644), (README, 0o100644), (NOTICES, 0o100644)]
+# The values the program writes; the readme tells players each of them.
+VALUES = ["CurrentDirectory", "Path", "File", "Guid"]
 args = None
 
 
@@ -60,11 +74,13 @@ class Folder:
         with open(os.path.join(self.path, EXE), "rb") as f:
             exe = f.read()
         with zipfile.ZipFile(os.path.join(self.path, args.zip_name)) as z:
-            names = z.namelist()
-            entries = {name: z.read(name) for name in names}
+            layout = [(info.filename, info.external_attr >> 16) for info in z.infolist()]
+            entries = {name: z.read(name) for name, _ in layout}
         with open(os.path.join(self.path, args.zip_name), "rb") as f:
             raw = f.read()
-        return exe, names, entries, raw, out
+        with open(os.path.join(self.path, args.zip_name + ".sha256"), "rb") as f:
+            zip_hash = f.read()
+        return exe, layout, entries, raw, zip_hash, out
 
 
 def signing(p12, password):
@@ -98,7 +114,7 @@ class Release(unittest.TestCase):
         return path
 
     def assert_signed(self, names, entries, unsigned, cert, label):
-        self.assertEqual([EXE, EXE + ".sha256"], names, label)
+        self.assertEqual(LAYOUT, names, label)
         signed = entries[EXE]
         self.assertTrue(signed != unsigned, label + ": the zipped executable is not signed")
         self.assertEqual("%s  %s\n" % (hashlib.sha256(signed).hexdigest(), EXE), entries[EXE + ".sha256"].decode(),
@@ -112,30 +128,51 @@ class Release(unittest.TestCase):
         with open(stripped, "rb") as f:
             self.assertTrue(f.read() == unsigned, label + ": without its signature it is not the unsigned build")
 
+    def assert_readme_agrees(self, readme, exe):
+        self.assertTrue(readme.startswith(codecs.BOM_UTF8), "the readme has no UTF-8 byte-order mark")
+        text = readme[len(codecs.BOM_UTF8):].decode("utf-8")
+        self.assertTrue(args.zip_name in text, "the readme does not name the zip")
+        # Keys are named as "HKLM\...", each one the program opens: the
+        # image holds its key paths as NUL-terminated strings.
+        keys = re.findall(r'"HKLM(\\[^"]+)"', text)
+        self.assertTrue(keys and len(keys) == text.count("\\Software\\"), 'a key not written as "HKLM\\..."')
+        for key in keys:
+            self.assertTrue(b"\0" + key.encode("ascii") + b"\0" in exe, "the program uses no key HKLM" + key)
+        for value in VALUES:
+            self.assertTrue(b"\0" + value.encode("ascii") + b"\0" in exe, "the program writes no value " + value)
+            self.assertTrue(re.search(r"\b%s\b" % value, text), "the readme does not name the value " + value)
+
     def test_two_clean_builds_give_the_same_package_and_signing_changes_only_the_signature(self):
         cert, p12, password = self.make_certificate()
         one = Folder(os.path.join(self.work, "one"), "UTC", 0o022)
         two = Folder(os.path.join(self.work, "a second", "build folder"), "Pacific/Kiritimati", 0o077)
 
-        exe_one, names, entries, zip_one, out = one.package(*NO_SIGNING)
-        self.assertEqual([EXE, EXE + ".sha256"], names)
+        exe_one, names, entries, zip_one, hash_one, out = one.package(*NO_SIGNING)
+        self.assertEqual(LAYOUT, names)
         self.assertTrue(entries[EXE] == exe_one, "the unsigned zip does not carry lobbyfix.exe")
         self.assertIn("unsigned", out)
+        self.assertEqual("%s  %s\n" % (hashlib.sha256(zip_one).hexdigest(), args.zip_name), hash_one.decode(),
+                         "the hash file beside the zip does not match it")
+        for name in (README, NOTICES):
+            self.assertTrue(b"\n" not in entries[name].replace(b"\r\n", b""), name + " has a line end other than CRLF")
+        self.assert_readme_agrees(entries[README], exe_one)
         for folder in (args.source, one.path, two.path):
             self.assertTrue(os.fsencode(os.path.realpath(folder)) not in exe_one, "the image names " + folder)
 
-        exe_two, names, entries, _, out = two.package(*signing(p12, password))
+        exe_two, names, entries, _, _, out = two.package(*signing(p12, password))
         self.assertTrue(exe_two == exe_one, "two clean builds made different executables")
         self.assertIn("signed with", out)
+        self.assertIn("certificate expires (set LOBBYFIX_SIGN_TIMESTAMP_URL)", out)
         self.assert_signed(names, entries, exe_one, cert, "two")
 
         # Signing off in the signed folder: the next package is the unsigned one.
-        exe_two, _, _, zip_two, out = two.package(*NO_SIGNING)
+        exe_two, _, _, zip_two, hash_two, out = two.package(*NO_SIGNING)
         self.assertTrue(exe_two == exe_one, "the rebuilt executable changed")
         self.assertTrue(zip_two == zip_one, "two clean builds made different zips")
+        self.assertEqual(hash_one, hash_two, "two clean builds wrote different hash files")
 
         # Signing on in the unsigned folder: the next package is signed.
-        _, names, entries, _, _ = one.package(*signing(p12, password))
+        _, names, entries, _, _, _ = one.package(*signing(p12, password))
         self.assert_signed(names, entries, exe_one, cert, "one")
 
 
