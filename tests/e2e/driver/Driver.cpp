@@ -102,19 +102,8 @@ bool FromHex(const std::string& hex, std::string& out) {
     return true;
 }
 
+using testkeys::Utf8;
 using testkeys::Widen;
-
-std::string Utf8(const std::wstring& wide) {
-    if (wide.empty()) {
-        return {};
-    }
-    const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
-                                      nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n, nullptr,
-                        nullptr);
-    return out;
-}
 
 std::vector<std::string> SplitTabs(const std::string& line) {
     std::vector<std::string> fields;

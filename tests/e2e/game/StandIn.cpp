@@ -5,23 +5,13 @@
 // folder and its command line. It writes them under a temporary name and
 // renames the file when it is whole, then exits.
 
-#include <windows.h>
+#include "TestKeys.h"
 
 #include <cstdio>
 #include <memory>
 #include <string>
 
-namespace {
-
-std::string Utf8(const std::wstring& wide) {
-    const int size = static_cast<int>(wide.size());
-    const int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
-    std::string text(static_cast<std::size_t>(length > 0 ? length : 0), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, text.data(), length, nullptr, nullptr);
-    return text;
-}
-
-} // namespace
+using testkeys::Utf8;
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     wchar_t target[MAX_PATH] = {};

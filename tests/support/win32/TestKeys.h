@@ -4,7 +4,8 @@
 // Wine): the contract tests' target over the real calls and the end-to-end
 // driver. Both lock test keys to read-only and must later remove them, with
 // their whole subtree, whatever a test left locked. Keys are opened in the
-// 32-bit view, the one the tool itself sees.
+// 32-bit view, the one the tool itself sees. Beside them, the UTF-8 and
+// UTF-16 conversions that these programs and the e2e stand-in game share.
 
 #include "core/TUniqueHandle.h"
 
@@ -35,6 +36,18 @@ inline std::wstring Widen(const std::string& text, UINT codePage = CP_UTF8) {
     std::wstring wide(static_cast<std::size_t>(length > 0 ? length : 0), L'\0');
     ::MultiByteToWideChar(codePage, 0, text.data(), size, wide.data(), length);
     return wide;
+}
+
+// The UTF-16 text as UTF-8.
+inline std::string Utf8(const std::wstring& wide) {
+    if (wide.empty()) {
+        return {};
+    }
+    const int size = static_cast<int>(wide.size());
+    const int length = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
+    std::string text(static_cast<std::size_t>(length > 0 ? length : 0), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, text.data(), length, nullptr, nullptr);
+    return text;
 }
 
 // The key opened with the given rights, or an empty owner. The view is the
