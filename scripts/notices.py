@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes or checks release/THIRD-PARTY-NOTICES.txt: the notices of the
+"""Writes release/THIRD-PARTY-NOTICES.txt: the notices of the
 runtime parts that the link map shows are linked into lobbyfix.exe.
 
 lobbyfix.exe links the MinGW-w64 runtime and GCC's runtime libraries
@@ -15,7 +15,10 @@ has no rule for (a toolchain or code change brought in something new: find
 out what it is built from and add it below), or when the copyright file
 lacks the text of a licence that a linked member needs.
 
-Usage: notices.py --map build/windows/lobbyfix.map (--output FILE | --check FILE)
+Usage: notices.py --map build/windows/lobbyfix.map --output FILE
+
+The package step compares the committed file with what generate() makes
+from the current map and refuses to package when they differ.
 """
 
 import argparse
@@ -202,19 +205,11 @@ def main():
     parser.add_argument("--map", required=True)
     parser.add_argument("--mingw-copyright", default=MINGW_COPYRIGHT)
     parser.add_argument("--gcc-copyright", default=GCC_COPYRIGHT)
-    mode = parser.add_mutually_exclusive_group(required=True)
-    mode.add_argument("--output")
-    mode.add_argument("--check")
+    parser.add_argument("--output", required=True)
     args = parser.parse_args()
     text = generate(args.map, args.mingw_copyright, args.gcc_copyright)
-    if args.output:
-        with open(args.output, "w", encoding="utf-8", newline="\n") as f:
-            f.write(text)
-        return
-    with open(args.check, encoding="utf-8", newline="") as f:
-        if f.read() != text:
-            fail("%s does not match the link map %s: run scripts/notices.py --map %s --output %s" % (
-                args.check, args.map, args.map, args.check))
+    with open(args.output, "w", encoding="utf-8", newline="\n") as f:
+        f.write(text)
 
 
 if __name__ == "__main__":

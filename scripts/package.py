@@ -41,7 +41,9 @@ import tempfile
 import time
 import zipfile
 
-import notices
+# Nothing is written into the source tree, not even compiled bytecode.
+sys.dont_write_bytecode = True
+import notices  # noqa: E402
 
 ZIP_EPOCH = 315532800  # 1980-01-01 00:00 UTC, the earliest time a zip can hold
 
