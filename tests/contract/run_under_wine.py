@@ -58,7 +58,8 @@ def main():
         print("no prefix at %s: run the setup first" % prefix.path)
         return 1
     env = prefix.env()  # Russian code page, clock at UTC
-    command = ["wine", winedriver.windows_path(args.program), "--gtest_color=no"] + args.arguments
+    gtest = [] if args.nonzero_after is not None else ["--gtest_color=no"]
+    command = ["wine", winedriver.windows_path(args.program)] + gtest + args.arguments
     status = None
     with open(args.log, "wb") as log:
         try:

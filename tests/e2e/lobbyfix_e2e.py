@@ -312,8 +312,9 @@ class Scenarios(unittest.TestCase):
         self.script.launch(GUID)
         report = self.drive()
         self.assertRegistered(report, GAME)
-        launch = report.launches[-1] if report.launches else None
-        self.assertEqual(DP_OK, launch.result if launch else None, report.lines)
+        self.assertEqual(1, len(report.launches), report.lines)
+        launch = report.launches[0]
+        self.assertEqual(DP_OK, launch.result, launch)
         self.assertEqual((GAME + "\\VRK.exe").lower(), launch.started.get("module", "").lower(), launch)
         self.assertEqual(GAME, launch.started.get("folder"), launch)
 
@@ -425,7 +426,7 @@ class Scenarios(unittest.TestCase):
         # the caption (each a pointer and its text, a long one cut short with
         # "..."), the style. The texts themselves are read from the boxes.
         box = re.compile(r'(\w+),\w+ L".*?"(?:\.\.\.)?,\w+ L".*?",(\w+)')
-        seen = [(name, box.fullmatch(args).groups() if name == "MessageBoxW" and box.fullmatch(args) else args)
+        seen = [(name, match.groups() if name == "MessageBoxW" and (match := box.fullmatch(args)) else args)
                 for name, args in calls]
         search = ("SetDefaultDllDirectories", "00000800")
         ok_cancel, error = ("MessageBoxW", ("00000000", "00000001")), ("MessageBoxW", ("00000000", "00000010"))

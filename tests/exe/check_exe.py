@@ -264,8 +264,6 @@ def check_resources(exe):
     for string_id, template in TEMPLATES.items():
         check(strings.get(string_id) == template, "string %d is %r" % (string_id, template))
 
-    check(len(resources.find(RT_VERSION, 1)) == 1, "version information is present")
-
     manifests = resources.find(RT_MANIFEST, 1)
     check(len(manifests) == 1, "one application manifest, id 1")
     if manifests:
