@@ -67,30 +67,79 @@ for p in "${packages[@]}"; do
         missing+=("$p")
     fi
 done
-broken=()
-for entry in "${commands[@]}"; do
-    if ! command -v "${entry%%:*}" >/dev/null; then
-        broken+=("${entry#*:}")
+# The packages whose command is missing, once each.
+broken_packages() {
+    local entry
+    for entry in "${commands[@]}"; do
+        command -v "${entry%%:*}" >/dev/null || echo "${entry#*:}"
+    done | sort -u
+}
+mapfile -t broken < <(broken_packages)
+
+# apt-get's output goes to a file, shown only when a step fails.
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+# Downloads that fail are tried again before apt gives up on them.
+apt=(apt-get -o Acquire::Retries=3)
+
+# A mirror in mid-sync serves some indexes that do not match its release
+# file yet (seen here: the security suite's i386 index had the wrong size).
+# apt then keeps the indexes it could fetch and ends non-zero; the install
+# can still go on with those.
+update_indexes() {
+    if "${apt[@]}" update -qq >"$log" 2>&1; then
+        return 0
     fi
-done
-mapfile -t broken < <(printf '%s\n' "${broken[@]}" | sort -u | grep .)
+    local failed
+    failed=$(sed -n 's/^[EW]: Failed to fetch \(\S*\) *\(.*\)$/\1 (\2)/p' "$log" |
+        sed 's/ *\[IP: [^]]*\])$/)/' | paste -sd ';' -)
+    echo "install-deps: apt-get update could not fetch ${failed:-its indexes ($(grep -m1 '^E:' "$log"))};" \
+        "going on with the indexes it did fetch"
+}
+
+# Installs (or, with --reinstall first, reinstalls) the packages. When that
+# cannot be resolved, it tries once more with every package, of both
+# architectures, taken from the release's own suite: the i386 libraries that
+# Wine's 32-bit half pulls in must match their amd64 twins' versions exactly,
+# and while the mirror syncs, the newer suite's index of one architecture may
+# be the one that failed. apt-get -y never downgrades a package (that takes
+# --allow-downgrades), and -t changes nothing under /etc/apt.
+install_packages() { # [--reinstall] package...
+    local options=(install -y -qq --no-install-recommends) codename
+    if [[ $1 == --reinstall ]]; then
+        options+=(--reinstall)
+        shift
+    fi
+    "${apt[@]}" "${options[@]}" "$@" >"$log" 2>&1 && return 0
+    codename=$(. /etc/os-release 2>/dev/null && echo "${VERSION_CODENAME:-}" || true)
+    if [[ -n $codename ]]; then
+        echo "install-deps: apt-get could not install them;" \
+            "trying once more with both architectures taken from $codename (-t $codename)"
+        "${apt[@]}" "${options[@]}" -t "$codename" "$@" >"$log" 2>&1 && return 0
+    fi
+    {
+        echo "install-deps: could not install $*."
+        echo "install-deps: the likely cause is a package mirror in mid-sync, whose indexes disagree for a" \
+            "while: try again later. apt-get said:"
+        cat "$log"
+    } >&2
+    exit 1
+}
 
 if ((${#missing[@]} > 0 || ${#broken[@]} > 0 || need_i386)); then
     export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq
+    update_indexes
     if ((${#missing[@]} > 0)); then
         echo "installing: ${missing[*]}"
-        apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+        install_packages "${missing[@]}"
     fi
     # Reinstalling runs the package's own set-up again, which also restores
-    # its alternatives links.
-    reinstall=()
-    for p in "${broken[@]}"; do
-        [[ " ${missing[*]} " == *" $p "* ]] || reinstall+=("$p")
-    done
-    if ((${#reinstall[@]} > 0)); then
-        echo "reinstalling (a command of theirs is missing): ${reinstall[*]}"
-        apt-get install -y -qq --no-install-recommends --reinstall "${reinstall[@]}" >/dev/null
+    # its alternatives links. Checked after the install, so that a package
+    # just installed with all its commands is not installed twice.
+    mapfile -t broken < <(broken_packages)
+    if ((${#broken[@]} > 0)); then
+        echo "reinstalling (a command of theirs is missing): ${broken[*]}"
+        install_packages --reinstall "${broken[@]}"
     fi
 fi
 for entry in "${commands[@]}"; do

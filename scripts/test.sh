@@ -28,6 +28,9 @@ cmake --preset host >/dev/null
 cmake --build --preset host -j"$jobs"
 run_ctest host unit -j"$jobs"
 
+stage "the set-up script, with stand-ins for apt-get"
+run_ctest host setup
+
 stage "contract tests over the model"
 run_ctest host contract -j"$jobs"
 
