@@ -16,12 +16,15 @@ target only:
     the zip and its hash file are then byte-identical to folder one's;
     switched on in folder one, the next package is signed;
   * each zip holds its four entries in order, with their own permissions;
-    the hash file beside it is what `sha256sum -c` reads and matches it;
+    the hash file beside it is what `sha256sum -c` reads and matches it,
+    and both files are world-readable (0644) under any umask;
   * the players' readme is UTF-8 with a byte-order mark and CRLF line ends,
     and every key it names and the four values it must name are strings the
     built executable holds, so it cannot drift from what the program writes;
-  * a package whose notices no longer match its link map is refused by the
-    package step itself, and so fails here.
+  * the package step refuses notices that no longer match the link map,
+    and scripts/notices.py a link map with a runtime part it has no rule
+    for, naming that part; neither writes its output then;
+  * a time-stamp server given to the build reaches the signing command.
 
 Usage: check_release.py --cmake CMAKE --source DIR --zip-name NAME
 """
@@ -32,9 +35,11 @@ import hashlib
 import os
 import re
 import shutil
+import stat
 import subprocess
 import sys
 import tempfile
+import types
 import unittest
 import zipfile
 
@@ -68,19 +73,25 @@ class Folder:
         self.env = dict(os.environ, TZ=tz)
 
     def package(self, *definitions):
+        """Configures with the definitions, builds the package target and
+        returns what it made."""
         run([args.cmake, "--preset", "windows", "-B", self.path, *definitions], cwd=args.source, env=self.env,
             umask=self.umask)
         out = run([args.cmake, "--build", self.path, "--target", "package", "-j2"], env=self.env, umask=self.umask)
-        with open(os.path.join(self.path, EXE), "rb") as f:
-            exe = f.read()
-        with zipfile.ZipFile(os.path.join(self.path, args.zip_name)) as z:
-            layout = [(info.filename, info.external_attr >> 16) for info in z.infolist()]
-            entries = {name: z.read(name) for name, _ in layout}
-        with open(os.path.join(self.path, args.zip_name), "rb") as f:
-            raw = f.read()
-        with open(os.path.join(self.path, args.zip_name + ".sha256"), "rb") as f:
-            zip_hash = f.read()
-        return exe, layout, entries, raw, zip_hash, out
+        archive = os.path.join(self.path, args.zip_name)
+        made = types.SimpleNamespace(out=out, exe=read(os.path.join(self.path, EXE)), raw=read(archive),
+                                     zip_hash=read(archive + ".sha256"))
+        # The zip and its hash file beside it are published as they are.
+        made.modes = [stat.S_IMODE(os.stat(path).st_mode) for path in (archive, archive + ".sha256")]
+        with zipfile.ZipFile(archive) as z:
+            made.layout = [(info.filename, info.external_attr >> 16) for info in z.infolist()]
+            made.entries = {name: z.read(name) for name, _ in made.layout}
+        return made
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
 
 
 def signing(p12, password):
@@ -142,38 +153,101 @@ class Release(unittest.TestCase):
             self.assertTrue(b"\0" + value.encode("ascii") + b"\0" in exe, "the program writes no value " + value)
             self.assertTrue(re.search(r"\b%s\b" % value, text), "the readme does not name the value " + value)
 
+    def refusals(self, folder):
+        """(what is wrong, the command that must refuse it, what it must
+        say, what it must not write), over a folder's build."""
+        scripts = os.path.join(args.source, "scripts")
+        exe, link_map = os.path.join(folder.path, EXE), os.path.join(folder.path, "lobbyfix.map")
+        # Notices that no longer match the link map: a source tree whose
+        # notices lack their last line.
+        stale = os.path.join(self.work, "stale-source")
+        shutil.copytree(os.path.join(args.source, "release"), os.path.join(stale, "release"))
+        with open(os.path.join(stale, "release", NOTICES), "r+", encoding="utf-8", newline="") as f:
+            text = f.read().rstrip("\n").rsplit("\n", 1)[0]
+            f.seek(0)
+            f.write(text)
+            f.truncate()
+        stale_zip = os.path.join(self.work, "stale.zip")
+        # A link map that also takes in a runtime part no rule knows: GCC's
+        # floating-point conversions carry notices of their own.
+        with open(link_map, encoding="utf-8", errors="replace") as f:
+            text = f.read()
+        member = "%s(floating_to_chars.o)" % re.search(r"^(/\S+/libstdc\+\+\.a)\(", text, re.M)[1]
+        unknown_map = self.write("unknown.map", text.replace("\n", "\n" + member + "\n", 1).encode())
+        unknown_notices = os.path.join(self.work, "unknown-notices.txt")
+        return [
+            ("stale notices", [sys.executable, os.path.join(scripts, "package.py"), "--executable", exe,
+                               "--map", link_map, "--archive", stale_zip, "--source", stale],
+             "does not match the runtime parts linked into", stale_zip),
+            ("an unknown runtime part", [sys.executable, os.path.join(scripts, "notices.py"), "--map", unknown_map,
+                                         "--output", unknown_notices],
+             "libstdc++.a(floating_to_chars.o)", unknown_notices),
+        ]
+
     def test_two_clean_builds_give_the_same_package_and_signing_changes_only_the_signature(self):
         cert, p12, password = self.make_certificate()
         one = Folder(os.path.join(self.work, "one"), "UTC", 0o022)
         two = Folder(os.path.join(self.work, "a second", "build folder"), "Pacific/Kiritimati", 0o077)
 
-        exe_one, names, entries, zip_one, hash_one, out = one.package(*NO_SIGNING)
-        self.assertEqual(LAYOUT, names)
-        self.assertTrue(entries[EXE] == exe_one, "the unsigned zip does not carry lobbyfix.exe")
-        self.assertIn("unsigned", out)
-        self.assertEqual("%s  %s\n" % (hashlib.sha256(zip_one).hexdigest(), args.zip_name), hash_one.decode(),
-                         "the hash file beside the zip does not match it")
+        unsigned = one.package(*NO_SIGNING)
+        exe_one = unsigned.exe
+        self.assertEqual(LAYOUT, unsigned.layout)
+        self.assertTrue(unsigned.entries[EXE] == exe_one, "the unsigned zip does not carry lobbyfix.exe")
+        self.assertIn("unsigned", unsigned.out)
+        self.assertEqual("%s  %s\n" % (hashlib.sha256(unsigned.raw).hexdigest(), args.zip_name),
+                         unsigned.zip_hash.decode(), "the hash file beside the zip does not match it")
         for name in (README, NOTICES):
-            self.assertTrue(b"\n" not in entries[name].replace(b"\r\n", b""), name + " has a line end other than CRLF")
-        self.assert_readme_agrees(entries[README], exe_one)
+            self.assertTrue(b"\n" not in unsigned.entries[name].replace(b"\r\n", b""),
+                            name + " has a line end other than CRLF")
+        self.assert_readme_agrees(unsigned.entries[README], exe_one)
         for folder in (args.source, one.path, two.path):
             self.assertTrue(os.fsencode(os.path.realpath(folder)) not in exe_one, "the image names " + folder)
+        for wrong, command, says, unwritten in self.refusals(one):
+            with self.subTest(refused=wrong):
+                result = subprocess.run(command, capture_output=True, text=True)
+                self.assertNotEqual(0, result.returncode, wrong + " was not refused")
+                self.assertIn(says, result.stderr)
+                self.assertFalse(os.path.exists(unwritten), unwritten + " was written")
 
-        exe_two, names, entries, _, _, out = two.package(*signing(p12, password))
-        self.assertTrue(exe_two == exe_one, "two clean builds made different executables")
-        self.assertIn("signed with", out)
-        self.assertIn("certificate expires (set LOBBYFIX_SIGN_TIMESTAMP_URL)", out)
-        self.assert_signed(names, entries, exe_one, cert, "two")
+        signed = two.package(*signing(p12, password))
+        self.assertTrue(signed.exe == exe_one, "two clean builds made different executables")
+        self.assertIn("signed with", signed.out)
+        self.assertIn("certificate expires (set LOBBYFIX_SIGN_TIMESTAMP_URL)", signed.out)
+        self.assert_signed(signed.layout, signed.entries, exe_one, cert, "two")
 
         # Signing off in the signed folder: the next package is the unsigned one.
-        exe_two, _, _, zip_two, hash_two, out = two.package(*NO_SIGNING)
-        self.assertTrue(exe_two == exe_one, "the rebuilt executable changed")
-        self.assertTrue(zip_two == zip_one, "two clean builds made different zips")
-        self.assertEqual(hash_one, hash_two, "two clean builds wrote different hash files")
+        again = two.package(*NO_SIGNING)
+        self.assertTrue(again.exe == exe_one, "the rebuilt executable changed")
+        self.assertTrue(again.raw == unsigned.raw, "two clean builds made different zips")
+        self.assertEqual(unsigned.zip_hash, again.zip_hash, "two clean builds wrote different hash files")
+        for made in (unsigned, again):
+            self.assertEqual([0o644, 0o644], made.modes, "the zip or its hash file is not world-readable")
 
-        # Signing on in the unsigned folder: the next package is signed.
-        _, names, entries, _, _, _ = one.package(*signing(p12, password))
-        self.assert_signed(names, entries, exe_one, cert, "one")
+        # Signing on in the unsigned folder, with a time-stamp server: the
+        # next package is signed, and the server reaches the signing tool,
+        # here a wrapper that records its arguments and signs without it.
+        record, url = os.path.join(self.work, "osslsigncode.args"), "http://timestamp.invalid/rfc3161"
+        wrapper = self.write("osslsigncode", (WRAPPER % (sys.executable, record, shutil.which("osslsigncode")))
+                             .encode())
+        os.chmod(wrapper, 0o755)
+        stamped = one.package(*signing(p12, password), "-DLOBBYFIX_SIGN_TIMESTAMP_URL=" + url,
+                              "-DLOBBYFIX_OSSLSIGNCODE=" + wrapper)
+        self.assert_signed(stamped.layout, stamped.entries, exe_one, cert, "one")
+        with open(record) as f:
+            self.assertIn("-ts %s " % url, f.read(), "the time-stamp server did not reach the signing command")
+        self.assertNotIn("no time-stamp server", stamped.out)
+
+
+# Stands in for osslsigncode: records its arguments, then signs with the
+# real one without the time-stamp server, which this machine cannot reach.
+WRAPPER = """#!%s
+import os, sys
+argv = sys.argv[1:]
+open(%r, "w").write(" ".join(argv) + " ")
+if "-ts" in argv:
+    del argv[argv.index("-ts"):argv.index("-ts") + 2]
+os.execv(%r, ["osslsigncode"] + argv)
+"""
 
 
 def main():
