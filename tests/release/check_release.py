@@ -18,9 +18,12 @@ target only:
   * each zip holds its four entries in order, with their own permissions;
     the hash file beside it is what `sha256sum -c` reads and matches it,
     and both files are world-readable (0644) under any umask;
-  * the players' readme is UTF-8 with a byte-order mark and CRLF line ends,
-    and every key it names and the four values it must name are strings the
-    built executable holds, so it cannot drift from what the program writes;
+  * the players' readme is UTF-8 with a byte-order mark and CRLF line ends;
+    every key it names (regedit's path too), the four values and the GUID
+    are strings the built executable holds, so it cannot drift from what
+    the program writes; its reg commands name the program's lobby key (the
+    import, the file the export wrote), and carry /reg:32 but for Windows
+    XP's forms of the same commands;
   * the package step refuses notices that no longer match the link map,
     and scripts/notices.py a link map with a runtime part it has no rule
     for, naming that part; neither writes its output then;
@@ -34,6 +37,7 @@ import codecs
 import hashlib
 import os
 import re
+import shlex
 import shutil
 import stat
 import subprocess
@@ -50,6 +54,8 @@ README, NOTICES = "README-RU.txt", "THIRD-PARTY-NOTICES.txt"
 LAYOUT = [(EXE, 0o100755), (EXE + ".sha256", 0o100644), (README, 0o100644), (NOTICES, 0o100644)]
 # The values the program writes; the readme tells players each of them.
 VALUES = ["CurrentDirectory", "Path", "File", "Guid"]
+# The key the readme's commands check, back up, undo and restore.
+LOBBY_KEY = "\\Software\\Microsoft\\DirectPlay\\Applications\\RZN"
 args = None
 
 
@@ -143,15 +149,41 @@ class Release(unittest.TestCase):
         self.assertTrue(readme.startswith(codecs.BOM_UTF8), "the readme has no UTF-8 byte-order mark")
         text = readme[len(codecs.BOM_UTF8):].decode("utf-8")
         self.assertTrue(args.zip_name in text, "the readme does not name the zip")
-        # Keys are named as "HKLM\...", each one the program opens: the
-        # image holds its key paths as NUL-terminated strings.
-        keys = re.findall(r'"HKLM(\\[^"]+)"', text)
-        self.assertTrue(keys and len(keys) == text.count("\\Software\\"), 'a key not written as "HKLM\\..."')
-        for key in keys:
-            self.assertTrue(b"\0" + key.encode("ascii") + b"\0" in exe, "the program uses no key HKLM" + key)
+
+        def held(string, flags=0):
+            # The image holds its key paths, values and GUID as NUL-terminated strings.
+            return re.search(b"\0" + re.escape(string.encode("ascii")) + b"\0", exe, flags) is not None
+
+        # Keys are named as "HKLM\..." in commands, or as regedit shows them,
+        # the 32-bit view of 64-bit Windows under WOW6432Node; each is a key
+        # the program opens (registry paths ignore case).
+        paths = ["".join(path) for path in re.findall(r'"HKLM(\\[^"]+)"|HKEY_LOCAL_MACHINE(\\\S+)', text)]
+        self.assertEqual(len(re.findall(r"\\Software\\", text, re.I)), len(paths), "a key named another way")
+        self.assertTrue(any("\\WOW6432Node\\" in path for path in paths), "no regedit path for 64-bit Windows")
+        for path in paths:
+            key = re.sub(r"^\\SOFTWARE\\WOW6432Node(?=\\)", r"\\Software", path)
+            self.assertTrue(held(key, re.I), "the program uses no key HKLM" + path)
         for value in VALUES:
-            self.assertTrue(b"\0" + value.encode("ascii") + b"\0" in exe, "the program writes no value " + value)
+            self.assertTrue(held(value), "the program writes no value " + value)
             self.assertTrue(re.search(r"\b%s\b" % value, text), "the readme does not name the value " + value)
+        guids = re.findall(r"\{[0-9A-Fa-f-]{36}\}", text)
+        self.assertTrue(guids and all(held(guid) for guid in guids), "a GUID that is not the program's: %s" % guids)
+
+        # Every reg command names the lobby key, but the import, which names
+        # the file that the export wrote. On 64-bit Windows and under Wine
+        # each carries /reg:32, so that it sees what the 32-bit programs
+        # see; only Windows XP's forms, the same commands, go without it.
+        commands = [shlex.split(line) for line in text.splitlines() if re.match(r"\s*(wine )?reg ", line)]
+        backups = {words[-2] for words in commands if "export" in words and "/reg:32" in words}
+        switched = [words for words in commands if "/reg:32" in words]
+        for words in commands:
+            verb, target = words[words.index("reg") + 1:words.index("reg") + 3]
+            line = " ".join(words)
+            self.assertIn(target, backups if verb == "import" else ["HKLM" + LOBBY_KEY], line)
+            if "/reg:32" not in words:
+                self.assertNotEqual("wine", words[0], "a Wine command without /reg:32: " + line)
+                self.assertIn(words, [[w for w in twin if w != "/reg:32"] for twin in switched],
+                              "a command for 64-bit Windows without /reg:32: " + line)
 
     def refusals(self, folder):
         """(what is wrong, the command that must refuse it, what it must
