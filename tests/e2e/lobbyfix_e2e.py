@@ -19,6 +19,7 @@ DirectPlay lobby lists; cleanup stops the wineserver and removes the prefix
 import argparse
 import os
 import re
+import shlex
 import shutil
 import subprocess
 import sys
@@ -27,7 +28,10 @@ import uuid
 
 # Nothing is written into the source tree, not even compiled bytecode.
 sys.dont_write_bytecode = True
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+sys.path.insert(0, os.path.join(SOURCE, "tests", "support"))
+sys.path.insert(0, os.path.join(SOURCE, "scripts"))
+import package  # noqa: E402
 import winedriver  # noqa: E402
 from winedriver import REG_BINARY, REG_DWORD, REG_EXPAND_SZ, REG_SZ, Value  # noqa: E402
 
@@ -37,6 +41,8 @@ LOBBY = APPLICATIONS + "\\RZN"
 # Where a 64-bit program finds what 32-bit programs keep under HKLM\Software.
 LOBBY_OF_32BIT_PROGRAMS = "Software\\Wow6432Node\\Microsoft\\DirectPlay\\Applications\\RZN"
 WINE_DEBUG = "Software\\Wine\\Debug"
+# Wine's loader of 64-bit programs (Debian keeps it off PATH).
+WINE64 = shutil.which("wine64") or "/usr/lib/wine/wine64"
 DP_OK = 0
 GAME = "C:\\Games\\Dunmarsh"
 GUID = "{5E7D19A2-3C84-4f0b-9A61-2B0F47C8E3D5}"
@@ -76,6 +82,20 @@ def registration(folder):
         "File": sz("VRK.exe"),
         "Guid": sz(GUID),
     }
+
+
+def readme_commands():
+    """The reg commands of the players' readme, as the zip carries it, by
+    verb: Windows' forms for 64-bit Windows (those with /reg:32) and, as
+    "wine <verb>", Wine's; each as the words a shell hands to reg."""
+    readme = package.text_entry(os.path.join(SOURCE, "release", "README-RU.txt"), bom=True)
+    commands = {}
+    for line in readme.decode("utf-8-sig").splitlines():
+        if re.match(r"\s*(wine )?reg ", line) and "/reg:32" in line:
+            words = shlex.split(line)
+            at = words.index("reg")
+            commands.setdefault(("wine " if at else "") + words[at + 1], words)
+    return commands
 
 
 class Scenarios(unittest.TestCase):
@@ -187,6 +207,14 @@ class Scenarios(unittest.TestCase):
         self.assertEqual(1, report.exit_code)
         self.assertIsNone(report.dumps[-1], "the lobby key was created")
         self.assertLobby(report, listed=False)
+
+    def assertLaunched(self, report):
+        """The lobby started the game once: <Path>\\<File> in <CurrentDirectory>."""
+        self.assertEqual(1, len(report.launches), report.lines)
+        launch = report.launches[0]
+        self.assertEqual(DP_OK, launch.result, launch)
+        self.assertEqual((GAME + "\\VRK.exe").lower(), launch.started.get("module", "").lower(), launch)
+        self.assertEqual(GAME, launch.started.get("folder"), launch)
 
     def assertRegistered(self, report, folder, exit_code=0):
         self.assertEqual(2, len(report.boxes), report.boxes)
@@ -312,11 +340,67 @@ class Scenarios(unittest.TestCase):
         self.script.launch(GUID)
         report = self.drive()
         self.assertRegistered(report, GAME)
-        self.assertEqual(1, len(report.launches), report.lines)
-        launch = report.launches[0]
-        self.assertEqual(DP_OK, launch.result, launch)
-        self.assertEqual((GAME + "\\VRK.exe").lower(), launch.started.get("module", "").lower(), launch)
-        self.assertEqual(GAME, launch.started.get("folder"), launch)
+        self.assertLaunched(report)
+
+    def test_the_players_readme_commands(self):
+        # The readme's own commands, in the order a player runs them: the
+        # backup of a key that holds a value of its own, the tool's run, the
+        # check, Wine's CommandLine value (then the lobby starts the game),
+        # the undo, and the restore of what was there before.
+        commands = readme_commands()
+        backup = commands["export"][3]
+        self.assertTrue(backup.startswith("C:\\"), backup)
+        backup = self.prefix.drive_c(*backup[3:].split("\\"))
+        if os.path.exists(backup):
+            os.remove(backup)
+        shutil.copy(CONFIG["game"], self.install_game())
+        own = {"Launcher": Value(REG_SZ, 10, b"lobby.exe\0")}
+        self.script.reg_set("HKLM", LOBBY, "Launcher", REG_SZ, b"lobby.exe\0")
+        self.drive()
+        self.readme(commands["export"])
+
+        self.script = winedriver.Script()
+        self.queue_run()
+        report = self.drive()
+        self.assertEqual(0, report.exit_code)
+        self.assertEqual(dict(registration(GAME), **own), report.dumps[-1])
+        listed = self.readme(commands["query"])
+        for name, value in registration(GAME).items():
+            self.assertRegex(listed, r"(?m)^\s+%s\s+REG_SZ\s+%s\s*$" % (name, re.escape(value.data[:-1].decode())))
+
+        self.readme(commands["wine add"])
+        # Checked before the launch: without it in the lobby's view, Wine's
+        # DirectPlay crashes and its debugger would hold the run.
+        self.assertIn("CommandLine", self.lobby_key(), "the CommandLine value is not where the lobby reads it")
+        self.script = winedriver.Script().launch(GUID)
+        self.assertLaunched(self.drive())
+
+        self.readme(commands["delete"])
+        self.assertIsNone(self.lobby_key(), "the undo left the key")
+        self.readme(commands["import"])
+        self.assertEqual(own, self.lobby_key(), "the restore did not bring back exactly what was there before")
+
+    def readme(self, words):
+        """Runs one of the readme's reg commands in the prefix with the words
+        the player types, and returns what it printed. It runs the 64-bit
+        reg, as the command prompt of 64-bit Windows does, and as wine does
+        in builds where it starts 64-bit programs in a 64-bit prefix; there
+        only /reg:32 reaches the 32-bit programs' view. (Debian's wine
+        starts the 32-bit reg, which sees that view anyway.)"""
+        log = self.prefix.drive_c("driver-work", "readme.log")
+        with open(log, "wb") as out:
+            result = subprocess.run([WINE64] + words[words.index("reg"):], env=self.prefix.env(),
+                                    stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT,
+                                    timeout=winedriver.WINE_TIMEOUT)
+        with open(log, encoding="utf-8", errors="replace") as f:
+            printed = f.read()
+        self.assertEqual(0, result.returncode, " ".join(words) + ":\n" + printed)
+        return printed
+
+    def lobby_key(self):
+        """The lobby key's values as the 32-bit lobby sees them, or None."""
+        self.script = winedriver.Script().reg_dump("HKLM", LOBBY)
+        return self.drive().dumps[-1]
 
     def test_executable_written_after_2044(self):
         # Its MS-DOS stamp is negative as a signed number, and still valid.
