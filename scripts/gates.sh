@@ -8,7 +8,8 @@
 # Gates:
 #   asan      unit tests under AddressSanitizer + UndefinedBehaviorSanitizer
 #   fuzz      every libFuzzer target, bounded in time, from its seed corpus
-#   format    clang-format, no changes allowed, over src/ tests/ bench/
+#   format    clang-format, no changes allowed, over src/ tests/ bench/; and
+#             every relative link and anchor of the Markdown files resolves
 #   tidy      clang-tidy with the committed .clang-tidy over src/ and tests/
 #             (unit, fuzz, contract, e2e)
 #   cppcheck  cppcheck (warning, style, performance, portability) over the same
@@ -60,7 +61,28 @@ gate_format() {
         fi
     done
     echo "format: ${#files[@]} files checked, $bad need formatting"
-    ((bad == 0))
+    check_links && ((bad == 0))
+}
+
+# Every relative link and #anchor of the Markdown files resolves, anchors in
+# other files included; web links are not followed. The checker
+# (remark-validate-links) comes from the npm registry, at the versions of
+# scripts/links/package-lock.json, into the gate's own folder.
+check_links() {
+    local dir=build/gates-links files
+    mkdir -p "$dir"
+    if ! cmp -s scripts/links/package-lock.json "$dir/package-lock.json" || [[ ! -d $dir/node_modules ]]; then
+        cp scripts/links/package.json scripts/links/package-lock.json "$dir/" &&
+            (cd "$dir" && npm ci --no-audit --no-fund --silent) || return 1
+    fi
+    mapfile -t files < <(git ls-files --cached --others --exclude-standard -- '*.md')
+    if "$dir/node_modules/.bin/remark" --frail --quiet --no-stdout --no-color \
+        -u "$PWD/$dir/node_modules/remark-validate-links/index.js=repository:false" "${files[@]}"; then
+        echo "links: ${#files[@]} Markdown files checked, every relative link and anchor resolves"
+    else
+        echo "links: a relative link or anchor above does not resolve"
+        return 1
+    fi
 }
 
 # Folders whose sources clang-tidy and cppcheck check.

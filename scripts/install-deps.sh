@@ -59,6 +59,10 @@ commands=(
     clang-tidy:clang-tidy
     cppcheck:cppcheck
     gcovr:gcovr
+    # the docs' link check, from the npm registry (the machine may have
+    # Node.js from elsewhere, which brings its own npm)
+    node:nodejs
+    npm:npm
 )
 
 missing=()
