@@ -11,7 +11,7 @@
 #   format    clang-format, no changes allowed, over src/ tests/ bench/; and
 #             every relative link and anchor of the Markdown files resolves
 #   tidy      clang-tidy with the committed .clang-tidy over src/ and tests/
-#             (unit, fuzz, contract, e2e)
+#             (support, unit, fuzz, contract, e2e)
 #   cppcheck  cppcheck (warning, style, performance, portability) over the same
 #   coverage  line coverage of src/ by the unit tests, at least 90 %
 #

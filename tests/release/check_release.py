@@ -130,8 +130,9 @@ class Release(unittest.TestCase):
             f.write(data)
         return path
 
-    def assert_signed(self, names, entries, unsigned, cert, label):
-        self.assertEqual(LAYOUT, names, label)
+    def assert_signed(self, made, unsigned, cert, label):
+        self.assertEqual(LAYOUT, made.layout, label)
+        entries = made.entries
         signed = entries[EXE]
         self.assertTrue(signed != unsigned, label + ": the zipped executable is not signed")
         self.assertEqual("%s  %s\n" % (hashlib.sha256(signed).hexdigest(), EXE), entries[EXE + ".sha256"].decode(),
@@ -194,11 +195,8 @@ class Release(unittest.TestCase):
         # notices lack their last line.
         stale = os.path.join(self.work, "stale-source")
         shutil.copytree(os.path.join(args.source, "release"), os.path.join(stale, "release"))
-        with open(os.path.join(stale, "release", NOTICES), "r+", encoding="utf-8", newline="") as f:
-            text = f.read().rstrip("\n").rsplit("\n", 1)[0]
-            f.seek(0)
-            f.write(text)
-            f.truncate()
+        notices = read(os.path.join(stale, "release", NOTICES))
+        self.write(os.path.join(stale, "release", NOTICES), notices.rstrip(b"\n").rsplit(b"\n", 1)[0])
         stale_zip = os.path.join(self.work, "stale.zip")
         # A link map that also takes in a runtime part no rule knows: GCC's
         # floating-point conversions carry notices of their own.
@@ -245,7 +243,7 @@ class Release(unittest.TestCase):
         self.assertTrue(signed.exe == exe_one, "two clean builds made different executables")
         self.assertIn("signed with", signed.out)
         self.assertIn("certificate expires (set LOBBYFIX_SIGN_TIMESTAMP_URL)", signed.out)
-        self.assert_signed(signed.layout, signed.entries, exe_one, cert, "two")
+        self.assert_signed(signed, exe_one, cert, "two")
 
         # Signing off in the signed folder: the next package is the unsigned one.
         again = two.package(*NO_SIGNING)
@@ -264,7 +262,7 @@ class Release(unittest.TestCase):
         os.chmod(wrapper, 0o755)
         stamped = one.package(*signing(p12, password), "-DLOBBYFIX_SIGN_TIMESTAMP_URL=" + url,
                               "-DLOBBYFIX_OSSLSIGNCODE=" + wrapper)
-        self.assert_signed(stamped.layout, stamped.entries, exe_one, cert, "one")
+        self.assert_signed(stamped, exe_one, cert, "one")
         with open(record) as f:
             self.assertIn("-ts %s " % url, f.read(), "the time-stamp server did not reach the signing command")
         self.assertNotIn("no time-stamp server", stamped.out)
