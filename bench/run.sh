@@ -85,7 +85,10 @@ import winedriver  # noqa: E402
 prefix = winedriver.Prefix("prefix", os.path.join(root, "build", "windows", "tests", "e2e", "driver.exe"),
                            null_display=display == "null")
 screen = None if display == "null" else os.environ["DISPLAY"]
-prefix.create("wineboot.log", display=screen)
+try:
+    prefix.create("wineboot.log", display=screen)
+except winedriver.WineError as failure:
+    sys.exit(str(failure))
 try:
     with open("results.txt", "wb") as out, open("watcher.err", "wb") as err:
         status = subprocess.run(["wine", "watcher.exe", runs, "30", *programs], env=prefix.env(display=screen),

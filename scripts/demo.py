@@ -239,4 +239,7 @@ def main():
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    try:
+        sys.exit(main())
+    except winedriver.WineError as failure:
+        sys.exit("demo: %s" % failure)

@@ -576,7 +576,11 @@ def main():
     prefix = winedriver.Prefix(args.prefix, args.driver)
     if args.command == "setup":
         os.makedirs(os.path.dirname(os.path.abspath(args.prefix)), exist_ok=True)
-        prefix.create(os.path.abspath(args.prefix) + ".setup.log")
+        try:
+            prefix.create(os.path.abspath(args.prefix) + ".setup.log")
+        except winedriver.WineError as failure:
+            print(failure, file=sys.stderr)
+            return 1
         print("prefix ready: " + prefix.path)
         return 0
     if args.command == "cleanup":

@@ -22,6 +22,10 @@ WINE_FONTS = "/usr/share/wine/fonts"
 WINE_TIMEOUT = 90  # seconds for one driver run, far above a normal one
 
 
+class WineError(RuntimeError):
+    """Wine itself could not start. The message is one line that names the log."""
+
+
 def windows_path(linux_path):
     """The path under Wine's Z: drive, which maps the whole Linux tree."""
     return "Z:" + os.path.abspath(linux_path).replace("/", "\\")
@@ -266,11 +270,20 @@ class Prefix:
         shutil.rmtree(self.path, ignore_errors=True)
         os.makedirs(self.path)
         env = self.env(display=display)
-        with open(log, "ab") as out:
-            subprocess.run(["wineserver", "-p"], env=env, stdout=out, stderr=subprocess.STDOUT, check=True,
-                           timeout=60)
-            subprocess.run(["wineboot", "-i"], env=env, stdin=subprocess.DEVNULL, stdout=out,
-                           stderr=subprocess.STDOUT, check=True, timeout=300)
+        for command, timeout in ((["wineserver", "-p"], 60), (["wineboot", "-i"], 300)):
+            with open(log, "ab") as out:
+                start = out.tell()
+                try:
+                    status = subprocess.run(command, env=env, stdin=subprocess.DEVNULL, stdout=out,
+                                            stderr=subprocess.STDOUT, timeout=timeout).returncode
+                except subprocess.TimeoutExpired:
+                    status = "none within %d s" % timeout
+            if status != 0:
+                with open(log, "rb") as out:
+                    out.seek(start)
+                    said = [line for line in out.read().decode("utf-8", "replace").splitlines() if line.strip()]
+                raise WineError("Wine did not start: %s ended with status %s%s; its output is in %s" % (
+                    " ".join(command), status, " (%s)" % said[-1].strip() if said else "", log))
         self.install_wine_fonts()
         if self.null_display:
             # Wine's display driver that needs no screen: boxes exist as
