@@ -56,6 +56,17 @@ LAYOUT = [(EXE, 0o100755), (EXE + ".sha256", 0o100644), (README, 0o100644), (NOT
 VALUES = ["CurrentDirectory", "Path", "File", "Guid"]
 # The key the readme's commands check, back up, undo and restore.
 LOBBY_KEY = "\\Software\\Microsoft\\DirectPlay\\Applications\\RZN"
+# Windows' own words that the players' readme quotes. Every other «quote» in
+# it, and every "quote" in README.md, is a text of the program's own. Add a
+# Windows text here only after checking it on that Windows.
+WINDOWS_TEXTS = {
+    "ОК", "Отмена", "Да", "Разрешить", "Пуск", "Выполнить", "Запустить", "Подробнее", "Выполнить в любом случае",
+    "Система Windows защитила ваш компьютер", "Открыть файл — предупреждение системы безопасности",
+    "Контроль учетных записей", "Контроль учетных записей пользователей", "Издатель: Неизвестно",
+    "Командная строка", "cmd.exe", "Запуск от имени администратора",
+    "Не удается найти указанный раздел или параметр", "Включение или отключение компонентов Windows",
+    "Компоненты прежних версий", "DirectPlay",
+}
 args = None
 
 
@@ -186,6 +197,26 @@ class Release(unittest.TestCase):
                 self.assertIn(words, [[w for w in twin if w != "/reg:32"] for twin in switched],
                               "a command for 64-bit Windows without /reg:32: " + line)
 
+    def assert_quotes_are_shown(self, readme, exe):
+        """Each box text that a doc quotes is one the program shows, or a
+        whole line of one: Windows-1251 bytes that are not part of a longer
+        text. Or it is a registry error message filled in from a template's
+        one source."""
+        with open(os.path.join(args.source, "src", "registry", "MessageTemplates.h")) as f:
+            templates = re.findall(r'^#define TEXT_\w+ "(.*)"$', f.read(), re.M)
+        with open(os.path.join(args.source, "README.md"), encoding="utf-8") as f:
+            markdown = re.sub(r"```.*?```|`[^`]*`", "", f.read(), flags=re.S)
+        text = readme[len(codecs.BOM_UTF8):].decode("utf-8")
+        unknown = []
+        for doc, quotes, others in [("release/" + README, re.findall("«(.*?)»", text, re.S), WINDOWS_TEXTS),
+                                    ("README.md", re.findall('"(.*?)"', markdown, re.S), set())]:
+            for quote in sorted({" ".join(q.split()) for q in quotes} - others):
+                data = quote.encode("cp1251", "replace")
+                if not (re.search(rb"(?:^|[^\x20-\xff]) *" + re.escape(data) + rb"[\0\n]", exe) or any(
+                        re.fullmatch(re.escape(t).replace("%s", "[^']*"), quote) for t in templates)):
+                    unknown.append("%s quotes %r" % (doc, quote))
+        self.assertEqual([], unknown, "texts that lobbyfix.exe does not show")
+
     def refusals(self, folder):
         """(what is wrong, the command that must refuse it, what it must
         say, what it must not write), over a folder's build."""
@@ -230,6 +261,7 @@ class Release(unittest.TestCase):
             self.assertTrue(b"\n" not in unsigned.entries[name].replace(b"\r\n", b""),
                             name + " has a line end other than CRLF")
         self.assert_readme_agrees(unsigned.entries[README], exe_one)
+        self.assert_quotes_are_shown(unsigned.entries[README], exe_one)
         for folder in (args.source, one.path, two.path):
             self.assertTrue(os.fsencode(os.path.realpath(folder)) not in exe_one, "the image names " + folder)
         for wrong, command, says, unwritten in self.refusals(one):
