@@ -30,7 +30,8 @@ case " $* " in *" -t "*) [ "$PINNED" = ok ] || { %s; };; *) [ "$PLAIN" = ok ] ||
 for c in $RESTORES; do printf '#!/bin/sh\n' >"$BIN/$c"; chmod +x "$BIN/$c"; done
 for o; do case $o in *SourceList=*) cat "${o#*=}" >>"$CALLS";; esac; done
 case " $* " in *" qemu-user "*) case " $* " in *-backports*) v=10.0.2;; *) v=7.2.0;; esac
-    printf '#!/bin/sh\necho "qemu-i386 version %%s (Debian)"\n' $v >"$BIN/qemu-i386"; chmod +x "$BIN/qemu-i386";; esac""" % (FAIL, FAIL)
+    printf '#!/bin/sh\necho "qemu-i386 version %%s (Debian)"\n' $v >"$BIN/qemu-i386"
+    chmod +x "$BIN/qemu-i386";; esac""" % (FAIL, FAIL)
 # Runs once anything is registered, or always with LOADER=runs.
 LOADER = """[ "$LOADER" = runs ] || [ -f "$BINFMT/register" -a -s "$BINFMT/register" ] && exit 0
 echo "$0: cannot execute binary file: Exec format error" >&2; exit 126"""
