@@ -3,7 +3,9 @@
 
   * 32-bit x86 PE (pei-i386) for the GUI subsystem;
   * at most 192 KiB (the figure is printed);
-  * imports from KERNEL32, USER32, ADVAPI32 and msvcrt only (static build);
+  * imports exactly the functions of xp-imports.txt beside this script,
+    each one that Windows XP SP3 has, and asks for Windows 5.1 (XP) at
+    most, as its OS and subsystem versions;
   * DYNAMIC_BASE, NX_COMPAT and TERMINAL_SERVER_AWARE set, relocations
     kept, and no compiler identification string ("GCC: (") left anywhere;
   * the icon group MAINICON: 16, 20, 24, 32 and 48 px as 32-bit bitmaps,
@@ -32,7 +34,8 @@ import subprocess
 import sys
 import xml.etree.ElementTree as ElementTree
 
-ALLOWED_IMPORTS = {"kernel32.dll", "user32.dll", "advapi32.dll", "msvcrt.dll"}
+IMPORTS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "xp-imports.txt")
+WINDOWS_XP = (5, 1)
 SIZE_CEILING = 192 * 1024
 RT_ICON, RT_STRING, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 6, 14, 16, 24
 TEMPLATES = {
@@ -143,9 +146,26 @@ def check_headers(objdump, exe):
     characteristics = re.search(r"^Characteristics\s+0x([0-9a-fA-F]+)", text, re.M)
     stripped_relocs = characteristics is not None and int(characteristics.group(1), 16) & 0x0001
     check(not stripped_relocs, "relocations are kept (ASLR can move the image)")
-    imports = {m.lower() for m in re.findall(r"^\s*DLL Name: (\S+)", text, re.M)}
-    check(bool(imports) and imports <= ALLOWED_IMPORTS,
-          "imports only " + ", ".join(sorted(ALLOWED_IMPORTS)) + " (found: " + ", ".join(sorted(imports)) + ")")
+    for name in ("OSystem", "Subsystem"):
+        version = tuple(int(re.search(r"^%s%sVersion\s+(\d+)" % (part, name), text, re.M)[1])
+                        for part in ("Major", "Minor"))
+        check(version <= WINDOWS_XP, "%s version %d.%d is at most %d.%d (Windows XP)"
+              % ("OS" if name == "OSystem" else name.lower(), *version, *WINDOWS_XP))
+    imports, dll = set(), None
+    for line in text.splitlines():
+        if line.strip() and not line[0].isspace():
+            dll = None  # the next part of objdump's report
+        named = re.match(r"\s*DLL Name: (\S+)", line)
+        function = re.match(r"\s+[0-9a-f]+\s+\d+\s+(\S+)\s*$", line)
+        if named:
+            dll = named[1].lower()
+        elif dll and function:
+            imports.add("%s %s" % (dll, function[1]))
+    with open(IMPORTS) as f:
+        listed = {line.strip() for line in f if line.strip() and not line.startswith("#")}
+    check(imports == listed, "imports exactly the functions of %s (not listed: %s; listed, not imported: %s)"
+          % (os.path.basename(IMPORTS), ", ".join(sorted(imports - listed)) or "none",
+             ", ".join(sorted(listed - imports)) or "none"))
 
 
 class Resources:
