@@ -30,8 +30,6 @@ packages=(
     fonts-dejavu-core fonts-wine
     # quality gates: sanitizers, fuzzing, formatting, static analysis, coverage
     clang libclang-rt-14-dev clang-format clang-tidy cppcheck gcovr
-    # the benchmark
-    hyperfine
 )
 
 # The commands the scripts and the build call by name, each with the package
