@@ -24,8 +24,8 @@ void ReportFailure(const char* message) noexcept {
 int RunGuarded(TRunFunction run, platform::HMODULE instance, platform::HMODULE previousInstance,
                const char* commandLine, int showCommand) {
     try {
-        // Before anything else may load a DLL, so that one planted beside the
-        // program is never picked up.
+        // Before anything else may load a DLL, so that, where Windows can
+        // limit the search, one planted beside the program is not picked up.
         platform::RestrictDllSearchToSystem32();
         return run(instance, previousInstance, commandLine, showCommand);
     } catch (const std::exception& failure) {

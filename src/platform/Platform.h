@@ -98,7 +98,7 @@ BOOL FileTimeToDosDateTime(const FILETIME* fileTime, WORD* fatDate, WORD* fatTim
 int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type);
 
 // Process start-up (kernel32): limits later DLL loads to System32 where the
-// system supports it, so that a DLL planted beside the program is never loaded.
+// system supports it, so that a DLL planted beside the program is not loaded.
 void RestrictDllSearchToSystem32();
 
 } // namespace platform
