@@ -88,8 +88,9 @@ def readme_steps(part):
     """What the players' readme, as the zip carries it, has a player do, in
     its order: in its Windows sections ("windows"), where the tool runs at
     the run section's heading, or in its Linux block ("linux"). Each step is
-    "run" or the words that a shell hands to a reg command with /reg:32.
-    Windows XP's forms are left out: Wine's 64-bit reg needs /reg:32."""
+    ("run", None) or a reg command with /reg:32, as its verb and the words
+    that a shell hands over. Windows XP's forms are left out: Wine's 64-bit
+    reg needs /reg:32."""
     readme = package.text_entry(os.path.join(SOURCE, "release", "README-RU.txt"), bom=True)
     steps = {"windows": [], "linux": []}
     into = steps["windows"]
@@ -97,9 +98,10 @@ def readme_steps(part):
         if re.match(r"\d+\. LINUX\b", line):
             into = steps["linux"]
         elif re.match(r"\d+\. ЗАПУСК$", line) or line.strip() == "wine lobbyfix.exe":
-            into.append("run")
+            into.append(("run", None))
         elif re.match(r"\s*(wine )?reg ", line) and "/reg:32" in line:
-            into.append(shlex.split(line))
+            words = shlex.split(line)
+            into.append((words[words.index("reg") + 1], words))
     return steps[part]
 
 
@@ -359,8 +361,8 @@ class Scenarios(unittest.TestCase):
         under Wine the CommandLine value (then the lobby starts the game),
         the undo, and the restore of what was there before the run."""
         steps = readme_steps(part)
-        self.assertCountEqual(verbs, [step if step == "run" else step[step.index("reg") + 1] for step in steps])
-        backup = next(step for step in steps if "export" in step)[-2]
+        self.assertCountEqual(verbs, [verb for verb, _ in steps])
+        backup = next(words for verb, words in steps if verb == "export")[-2]
         self.assertTrue(backup.startswith("C:\\"), backup)
         backup = self.prefix.drive_c(*backup[3:].split("\\"))
         if os.path.exists(backup):
@@ -369,8 +371,7 @@ class Scenarios(unittest.TestCase):
         own = {"Launcher": Value(REG_SZ, 10, b"lobby.exe\0")}
         self.script.reg_set("HKLM", LOBBY, "Launcher", REG_SZ, b"lobby.exe\0")
         self.drive()
-        for step in steps:
-            verb = step if step == "run" else step[step.index("reg") + 1]
+        for verb, words in steps:
             if verb == "run":
                 self.script = winedriver.Script()
                 self.queue_run()
@@ -378,7 +379,7 @@ class Scenarios(unittest.TestCase):
                 self.assertEqual(0, report.exit_code)
                 self.assertLessEqual(dict(registration(GAME), **own).items(), report.dumps[-1].items())
                 continue
-            printed = self.readme(step)
+            printed = self.readme(words)
             if verb == "query":
                 for name, value in registration(GAME).items():
                     self.assertRegex(printed, r"(?m)^\s+%s\s+REG_SZ\s+%s\s*$"
