@@ -58,13 +58,12 @@ VALUES = ["CurrentDirectory", "Path", "File", "Guid"]
 LOBBY_KEY = "\\Software\\Microsoft\\DirectPlay\\Applications\\RZN"
 # Windows' own words that the players' readme quotes. Every other «quote» in
 # it, and every "quote" in README.md, is a text of the program's own. Add a
-# Windows text here only after checking it on that Windows.
+# Windows text here only in the exact words that Windows shows.
 WINDOWS_TEXTS = {
     "ОК", "Отмена", "Да", "Разрешить", "Пуск", "Выполнить", "Запустить", "Подробнее", "Выполнить в любом случае",
     "Система Windows защитила ваш компьютер", "Открыть файл — предупреждение системы безопасности",
     "Контроль учетных записей", "Контроль учетных записей пользователей", "Издатель: Неизвестно",
-    "Командная строка", "cmd.exe", "Запуск от имени администратора",
-    "Не удается найти указанный раздел или параметр", "Включение или отключение компонентов Windows",
+    "Командная строка", "cmd.exe", "Запуск от имени администратора", "Включение или отключение компонентов Windows",
     "Компоненты прежних версий", "DirectPlay",
 }
 args = None
