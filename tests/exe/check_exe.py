@@ -146,11 +146,10 @@ def check_headers(objdump, exe):
     characteristics = re.search(r"^Characteristics\s+0x([0-9a-fA-F]+)", text, re.M)
     stripped_relocs = characteristics is not None and int(characteristics.group(1), 16) & 0x0001
     check(not stripped_relocs, "relocations are kept (ASLR can move the image)")
-    for name in ("OSystem", "Subsystem"):
-        version = tuple(int(re.search(r"^%s%sVersion\s+(\d+)" % (part, name), text, re.M)[1])
+    for field, label in (("OSystem", "OS"), ("Subsystem", "subsystem")):
+        version = tuple(int(re.search(r"^%s%sVersion\s+(\d+)" % (part, field), text, re.M)[1])
                         for part in ("Major", "Minor"))
-        check(version <= WINDOWS_XP, "%s version %d.%d is at most %d.%d (Windows XP)"
-              % ("OS" if name == "OSystem" else name.lower(), *version, *WINDOWS_XP))
+        check(version <= WINDOWS_XP, "%s version %d.%d is at most %d.%d (Windows XP)" % (label, *version, *WINDOWS_XP))
     imports, dll = set(), None
     for line in text.splitlines():
         if line.strip() and not line[0].isspace():

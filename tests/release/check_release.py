@@ -195,8 +195,9 @@ class Release(unittest.TestCase):
                 self.assertNotEqual("wine", words[0], "a Wine command without /reg:32: " + line)
                 self.assertIn(words, [[w for w in twin if w != "/reg:32"] for twin in switched],
                               "a command for 64-bit Windows without /reg:32: " + line)
+        self.assert_quotes_are_shown(text, exe)
 
-    def assert_quotes_are_shown(self, readme, exe):
+    def assert_quotes_are_shown(self, text, exe):
         """Each box text that a doc quotes is one the program shows, or a
         whole line of one: Windows-1251 bytes that are not part of a longer
         text. Or it is a registry error message filled in from a template's
@@ -205,7 +206,6 @@ class Release(unittest.TestCase):
             templates = re.findall(r'^#define TEXT_\w+ "(.*)"$', f.read(), re.M)
         with open(os.path.join(args.source, "README.md"), encoding="utf-8") as f:
             markdown = re.sub(r"```.*?```|`[^`]*`", "", f.read(), flags=re.S)
-        text = readme[len(codecs.BOM_UTF8):].decode("utf-8")
         unknown = []
         for doc, quotes, others in [("release/" + README, re.findall("«(.*?)»", text, re.S), WINDOWS_TEXTS),
                                     ("README.md", re.findall('"(.*?)"', markdown, re.S), set())]:
@@ -260,7 +260,6 @@ class Release(unittest.TestCase):
             self.assertTrue(b"\n" not in unsigned.entries[name].replace(b"\r\n", b""),
                             name + " has a line end other than CRLF")
         self.assert_readme_agrees(unsigned.entries[README], exe_one)
-        self.assert_quotes_are_shown(unsigned.entries[README], exe_one)
         for folder in (args.source, one.path, two.path):
             self.assertTrue(os.fsencode(os.path.realpath(folder)) not in exe_one, "the image names " + folder)
         for wrong, command, says, unwritten in self.refusals(one):
