@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
 """Checks the built lobbyfix.exe.
 
-  * 32-bit x86 PE (pei-i386) for the GUI subsystem;
+  * 32-bit x86 PE (PE32, i386) for the GUI subsystem;
   * at most 192 KiB (the figure is printed);
   * imports exactly the functions of xp-imports.txt beside this script,
-    each one that Windows XP SP3 has, and asks for Windows 5.1 (XP) at
+    a list of functions that Windows XP SP3 has, and asks for Windows 5.1 (XP) at
     most, as its OS and subsystem versions;
   * DYNAMIC_BASE, NX_COMPAT and TERMINAL_SERVER_AWARE set, relocations
     kept, and no compiler identification string ("GCC: (") left anywhere;
@@ -20,19 +20,20 @@
     the Translation pairs in that order, and the numeric file and product
     versions, which Windows shows and compares, against their texts.
 
-The header facts come from objdump -p; the resources are read from the
-.rsrc section by the small parser below.
+The headers, the imports and the resources are read with pefile (Debian's
+python3-pefile), the same way whichever toolchain built the executable.
 
-Usage: check_exe.py [--objdump PROGRAM] --version X.Y.Z lobbyfix.exe
+Usage: check_exe.py --version X.Y.Z lobbyfix.exe
 """
 
 import argparse
 import os
 import re
 import struct
-import subprocess
 import sys
 import xml.etree.ElementTree as ElementTree
+
+import pefile
 
 IMPORTS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "xp-imports.txt")
 WINDOWS_XP = (5, 1)
@@ -130,36 +131,26 @@ def check_size(exe):
     check(size <= SIZE_CEILING, "size is %d bytes, at most %d" % (size, SIZE_CEILING))
 
 
-def check_headers(objdump, exe):
-    text = subprocess.run([objdump, "-p", exe], check=True, capture_output=True, text=True).stdout
-    check(re.search(r"file format pei-i386", text) is not None, "format is pei-i386")
-    subsystem = re.search(r"^Subsystem\s+0*(\d+)", text, re.M)
-    check(subsystem is not None and subsystem.group(1) == "2", "subsystem is 2 (Windows GUI)")
-    dll = re.search(r"^DllCharacteristics\s+([0-9a-fA-F]+)", text, re.M)
-    flags = int(dll.group(1), 16) if dll else 0
+def check_headers(pe, exe):
+    check(pe.FILE_HEADER.Machine == pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_I386"]
+          and pe.OPTIONAL_HEADER.Magic == pefile.OPTIONAL_HEADER_MAGIC_PE, "format is PE32 for i386")
+    check(pe.OPTIONAL_HEADER.Subsystem == 2, "subsystem is 2 (Windows GUI)")
+    flags = pe.OPTIONAL_HEADER.DllCharacteristics
     check(flags & 0x0040 != 0, "DYNAMIC_BASE is set")
     check(flags & 0x0100 != 0, "NX_COMPAT is set")
     check(flags & 0x8000 != 0, "TERMINAL_SERVER_AWARE is set")
     with open(exe, "rb") as f:
         idents = f.read().count(b"GCC: (")
     check(idents == 0, "no compiler identification string is left (found %d)" % idents)
-    characteristics = re.search(r"^Characteristics\s+0x([0-9a-fA-F]+)", text, re.M)
-    stripped_relocs = characteristics is not None and int(characteristics.group(1), 16) & 0x0001
-    check(not stripped_relocs, "relocations are kept (ASLR can move the image)")
-    for field, label in (("OSystem", "OS"), ("Subsystem", "subsystem")):
-        version = tuple(int(re.search(r"^%s%sVersion\s+(\d+)" % (part, field), text, re.M)[1])
-                        for part in ("Major", "Minor"))
+    check(not pe.FILE_HEADER.Characteristics & 0x0001, "relocations are kept (ASLR can move the image)")
+    header = pe.OPTIONAL_HEADER
+    for label, version in (("OS", (header.MajorOperatingSystemVersion, header.MinorOperatingSystemVersion)),
+                           ("subsystem", (header.MajorSubsystemVersion, header.MinorSubsystemVersion))):
         check(version <= WINDOWS_XP, "%s version %d.%d is at most %d.%d (Windows XP)" % (label, *version, *WINDOWS_XP))
-    imports, dll = set(), None
-    for line in text.splitlines():
-        if line.strip() and not line[0].isspace():
-            dll = None  # the next part of objdump's report
-        named = re.match(r"\s*DLL Name: (\S+)", line)
-        function = re.match(r"\s+[0-9a-f]+\s+\d+\s+(\S+)\s*$", line)
-        if named:
-            dll = named[1].lower()
-        elif dll and function:
-            imports.add("%s %s" % (dll, function[1]))
+    # An import by ordinal is named by its number, so that it is never on the list.
+    imports = {"%s %s" % (entry.dll.decode("ascii").lower(),
+                          function.name.decode("ascii") if function.name else "#%d" % function.ordinal)
+               for entry in getattr(pe, "DIRECTORY_ENTRY_IMPORT", []) for function in entry.imports}
     with open(IMPORTS) as f:
         listed = {line.strip() for line in f if line.strip() and not line.startswith("#")}
     check(imports == listed, "imports exactly the functions of %s (not listed: %s; listed, not imported: %s)"
@@ -168,51 +159,17 @@ def check_headers(objdump, exe):
 
 
 class Resources:
-    """The resource tree of a PE file: {(type, name, language): bytes}."""
+    """The resources of a PE file as pefile reads them: {(type, name, language): bytes}."""
 
-    def __init__(self, data):
-        self.data = data
-        pe = struct.unpack_from("<I", data, 0x3C)[0]
-        if data[pe:pe + 4] != b"PE\0\0":
-            raise ValueError("not a PE file")
-        sections = struct.unpack_from("<H", data, pe + 6)[0]
-        optional_size = struct.unpack_from("<H", data, pe + 20)[0]
-        optional = pe + 24
-        resource_rva = struct.unpack_from("<I", data, optional + 96 + 2 * 8)[0]
-        self.sections = []
-        table = optional + optional_size
-        for i in range(sections):
-            _, vsize, rva, raw_size, raw_ptr = struct.unpack_from("<8sIIII", data, table + 40 * i)
-            self.sections.append((rva, max(vsize, raw_size), raw_ptr))
-        self.root = self.offset(resource_rva) if resource_rva else None
+    def __init__(self, pe):
         self.entries = {}
-        if self.root is not None:
-            self.walk(self.root, ())
-
-    def offset(self, rva):
-        for start, size, raw in self.sections:
-            if start <= rva < start + size:
-                return raw + rva - start
-        raise ValueError("address outside every section")
-
-    def name(self, value):
-        if value & 0x80000000:
-            at = self.root + (value & 0x7FFFFFFF)
-            length = struct.unpack_from("<H", self.data, at)[0]
-            return self.data[at + 2:at + 2 + 2 * length].decode("utf-16-le")
-        return value
-
-    def walk(self, at, path):
-        named, ids = struct.unpack_from("<HH", self.data, at + 12)
-        for i in range(named + ids):
-            name, target = struct.unpack_from("<II", self.data, at + 16 + 8 * i)
-            key = path + (self.name(name),)
-            if target & 0x80000000:
-                self.walk(self.root + (target & 0x7FFFFFFF), key)
-            else:
-                rva, size = struct.unpack_from("<II", self.data, self.root + target)
-                start = self.offset(rva)
-                self.entries[key] = self.data[start:start + size]
+        directory = getattr(pe, "DIRECTORY_ENTRY_RESOURCE", None)
+        for kind in directory.entries if directory else []:
+            for name in kind.directory.entries:
+                for language in name.directory.entries:
+                    data = language.data.struct
+                    key = (kind.id, str(name.name) if name.name is not None else name.id, language.id)
+                    self.entries[key] = pe.get_data(data.OffsetToData, data.Size)
 
     def find(self, kind, name=None):
         return [data for (k, n, _), data in self.entries.items() if k == kind and (name is None or n == name)]
@@ -258,10 +215,7 @@ def icon_image(data):
     return "bitmap", width, wrong
 
 
-def check_resources(exe):
-    with open(exe, "rb") as f:
-        resources = Resources(f.read())
-
+def check_resources(resources):
     groups = resources.find(RT_GROUP_ICON, "MAINICON")
     check(len(groups) == 1, "icon group MAINICON is present")
     if groups:
@@ -291,9 +245,8 @@ def check_resources(exe):
         check("activeCodePage" not in manifest, "manifest sets no process code page")
 
 
-def check_manifest_as_windows_reads_it(exe):
-    with open(exe, "rb") as f:
-        manifests = Resources(f.read()).find(RT_MANIFEST, 1)
+def check_manifest_as_windows_reads_it(resources):
+    manifests = resources.find(RT_MANIFEST, 1)
     try:
         root = ElementTree.fromstring(manifests[0]) if manifests else None
     except ElementTree.ParseError as error:
@@ -323,7 +276,10 @@ def _align(at):
 
 
 def version_node(data, at):
-    """One node of a version resource: (key, value bytes, children, end)."""
+    """One node of a version resource: (key, value bytes, children, end).
+
+    Read here rather than through pefile, which keeps only the last pair of
+    a Translation value."""
     length, value_length, value_type = struct.unpack_from("<HHH", data, at)
     end = at + length
     key_end = at + 6
@@ -341,9 +297,8 @@ def version_node(data, at):
     return key, value, children, end
 
 
-def check_version_information(exe, project_version):
-    with open(exe, "rb") as f:
-        versions = Resources(f.read()).find(RT_VERSION, 1)
+def check_version_information(resources, project_version):
+    versions = resources.find(RT_VERSION, 1)
     if not versions:
         check(False, "version information is present")
         return
@@ -381,16 +336,21 @@ def check_version_information(exe, project_version):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--objdump", default="i686-w64-mingw32-objdump")
     parser.add_argument("--version", required=True,
                         help="the project's version, which the version resource must carry")
     parser.add_argument("exe")
     args = parser.parse_args()
     check_size(args.exe)
-    check_headers(args.objdump, args.exe)
-    check_resources(args.exe)
-    check_manifest_as_windows_reads_it(args.exe)
-    check_version_information(args.exe, args.version)
+    try:
+        pe = pefile.PE(args.exe)
+    except pefile.PEFormatError as error:
+        check(False, "is a PE file (%s)" % error)
+        return 1
+    check_headers(pe, args.exe)
+    resources = Resources(pe)
+    check_resources(resources)
+    check_manifest_as_windows_reads_it(resources)
+    check_version_information(resources, args.version)
     if failures:
         print("%d check(s) failed" % len(failures))
         return 1
