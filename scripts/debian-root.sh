@@ -56,10 +56,11 @@ make_root() { # folder codename package...
     shift 2
     local packages=(ca-certificates "$@")
     if [[ -x $root/usr/bin/apt-get ]]; then
-        local missing=() p
+        local missing=() installed p
+        installed=$(run_in "$root" dpkg-query -W -f='${Package}:${Architecture} ${Status}\n' 2>/dev/null |
+            sed -n 's/^\(\S*\):\S* install ok installed$/\1/p')
         for p in "${packages[@]}"; do
-            run_in "$root" dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' ||
-                missing+=("$p")
+            grep -qxF "$p" <<<"$installed" || missing+=("$p")
         done
         if ((${#missing[@]})); then
             say "installing into the $codename root at $root: ${missing[*]}"
@@ -107,6 +108,9 @@ inside='
 set -e
 root=$1 tree=$2 cwd=$3
 shift 3
+# The root becomes a mount point of its own, so that a root made and
+# entered inside it can have a mount namespace of its own as well.
+mount --rbind "$root" "$root"
 mount -t proc proc "$root/proc"
 mount --rbind /sys "$root/sys"
 mount --rbind /dev "$root/dev"
