@@ -30,8 +30,8 @@ bash scripts/install-deps.sh
 
 echo "== building lobbyfix.exe (windows preset)"
 have_lobbyfix=1
-cmake --preset windows >/dev/null
-if ! cmake --build --preset windows --target lobbyfix lobbyfix_e2e_driver -j"$(nproc)" >"$out/build.log" 2>&1; then
+bash scripts/release-toolchain.sh cmake --preset windows >/dev/null
+if ! bash scripts/release-toolchain.sh cmake --build --preset windows --target lobbyfix lobbyfix_e2e_driver -j"$(nproc)" >"$out/build.log" 2>&1; then
     tail -20 "$out/build.log"
     echo "lobbyfix.exe did not build; measuring the bare programs only"
     have_lobbyfix=0
@@ -126,5 +126,6 @@ if ((have_lobbyfix)); then
     echo
     echo "== lobbyfix.exe"
     echo "  size: $(stat -c %s "$exe") bytes"
-    echo "  imports: $(i686-w64-mingw32-objdump -p "$exe" | awk '/DLL Name:/ { printf "%s ", $3 }')"
+    echo "  imports: $(/usr/bin/python3 -c 'import pefile, sys
+print(" ".join(e.dll.decode() for e in pefile.PE(sys.argv[1]).DIRECTORY_ENTRY_IMPORT))' "$exe")"
 fi
