@@ -46,6 +46,8 @@ WINE64 = shutil.which("wine64") or "/usr/lib/wine/wine64"
 DP_OK = 0
 GAME = "C:\\Games\\Dunmarsh"
 GUID = "{5E7D19A2-3C84-4f0b-9A61-2B0F47C8E3D5}"
+# Where the players' readme has the player type the game's folder.
+FOLDER = "<папка>"
 
 # The boxes as the user reads them. "c" before "игрой" is the Latin letter,
 # the third letter of "Arсade" the Cyrillic one (U+0441).
@@ -87,21 +89,23 @@ def registration(folder):
 def readme_steps(part):
     """What the players' readme, as the zip carries it, has a player do, in
     its order: in its Windows sections ("windows"), where the tool runs at
-    the run section's heading, or in its Linux block ("linux"). Each step is
-    ("run", None) or a reg command with /reg:32, as its verb and the words
-    that a shell hands over. Windows XP's forms are left out: Wine's 64-bit
-    reg needs /reg:32."""
+    the run section's heading; in its section for a Windows that will not
+    run the tool, which does the tool's work by hand ("by hand"); or in its
+    Linux block ("linux"). Each step is ("run", None), or a command line as
+    the player types it, with its verb: a reg command with /reg:32, or dir.
+    Windows XP's forms are left out: Wine's 64-bit reg needs /reg:32."""
     readme = package.text_entry(os.path.join(SOURCE, "release", "README-RU.txt"), bom=True)
-    steps = {"windows": [], "linux": []}
+    steps = {"windows": [], "by hand": [], "linux": []}
     into = steps["windows"]
     for line in readme.decode("utf-8-sig").splitlines():
-        if re.match(r"\d+\. LINUX\b", line):
-            into = steps["linux"]
-        elif re.match(r"\d+\. ЗАПУСК$", line) or line.strip() == "wine lobbyfix.exe":
+        heading = re.match(r"\d+\. (.*)", line)
+        if heading:
+            into = steps["linux" if heading[1].startswith("LINUX")
+                         else "by hand" if heading[1].startswith("ЕСЛИ WINDOWS НЕ") else "windows"]
+        if heading and heading[1] == "ЗАПУСК" or line.strip() == "wine lobbyfix.exe":
             into.append(("run", None))
-        elif re.match(r"\s*(wine )?reg ", line) and "/reg:32" in line:
-            words = shlex.split(line)
-            into.append((words[words.index("reg") + 1], words))
+        elif re.match(r"\s*(wine )?reg ", line) and "/reg:32" in line or re.match(r"\s*dir ", line):
+            into.append((re.match(r"\s*(?:wine )?(?:reg )?(\w+)", line)[1], line.strip()))
     return steps[part]
 
 
@@ -355,6 +359,33 @@ class Scenarios(unittest.TestCase):
     def test_the_players_readme_on_linux(self):
         self.follow_readme("linux", ["export", "run", "add", "query", "delete", "import"])
 
+    def test_the_players_readme_by_hand(self):
+        # The tool's work done with the readme's own lines, for a plain
+        # folder and for one that ends with a backslash, which the player
+        # doubles as the readme says: a lone one would escape the closing
+        # quote. Each gives exactly the key the tool writes for that folder.
+        steps = readme_steps("by hand")
+        self.assertEqual(["query", "dir", "add", "add", "add", "add"], [verb for verb, _ in steps])
+        for folder in (GAME, GAME + "\\"):
+            self.script = winedriver.Script().reg_delete("HKLM", APPLICATIONS)
+            self.install_game(folder)
+            self.drive()
+            for verb, line in steps:
+                if verb == "query":
+                    shown = re.search(r"(?m)^\s+Path\s+REG_SZ {4}(.*?)\r?$", self.readme(line))
+                    self.assertEqual(folder, shown and shown[1], "the query does not show the folder")
+                    typed = folder + "\\" if folder.endswith("\\") else folder
+                    continue
+                printed = self.readme(line.replace(FOLDER, typed))
+                if verb == "dir":
+                    self.assertIn("vrk.exe", printed, "dir does not show the game's executable")
+            self.script = winedriver.Script().reg_dump("HKLM", LOBBY).reg_delete("HKLM", APPLICATIONS)
+            self.queue_run()
+            report = self.drive()
+            self.assertEqual(0, report.exit_code)
+            by_hand, written = report.dumps
+            self.assertEqual(written, by_hand, "by hand in %s, not what the tool writes" % folder)
+
     def follow_readme(self, part, verbs):
         """Does what the readme says, in its order, on a machine whose lobby
         key holds a value of its own: the backup, the tool's run, the check,
@@ -362,7 +393,7 @@ class Scenarios(unittest.TestCase):
         the undo, and the restore of what was there before the run."""
         steps = readme_steps(part)
         self.assertCountEqual(verbs, [verb for verb, _ in steps])
-        backup = next(words for verb, words in steps if verb == "export")[-2]
+        backup = shlex.split(next(line for verb, line in steps if verb == "export"))[-2]
         self.assertTrue(backup.startswith("C:\\"), backup)
         backup = self.prefix.drive_c(*backup[3:].split("\\"))
         if os.path.exists(backup):
@@ -371,7 +402,7 @@ class Scenarios(unittest.TestCase):
         own = {"Launcher": Value(REG_SZ, 10, b"lobby.exe\0")}
         self.script.reg_set("HKLM", LOBBY, "Launcher", REG_SZ, b"lobby.exe\0")
         self.drive()
-        for verb, words in steps:
+        for verb, line in steps:
             if verb == "run":
                 self.script = winedriver.Script()
                 self.queue_run()
@@ -379,7 +410,7 @@ class Scenarios(unittest.TestCase):
                 self.assertEqual(0, report.exit_code)
                 self.assertLessEqual(dict(registration(GAME), **own).items(), report.dumps[-1].items())
                 continue
-            printed = self.readme(words)
+            printed = self.readme(line)
             if verb == "query":
                 for name, value in registration(GAME).items():
                     self.assertRegex(printed, r"(?m)^\s+%s\s+REG_SZ\s+%s\s*$"
@@ -395,21 +426,29 @@ class Scenarios(unittest.TestCase):
             elif verb == "import":
                 self.assertEqual(own, self.lobby_key(), "the restore did not bring back exactly what was there before")
 
-    def readme(self, words):
-        """Runs one of the readme's reg commands in the prefix with the words
-        the player types, and returns what it printed. It runs the 64-bit
-        reg, as the command prompt of 64-bit Windows does, and as wine does
-        in builds where it starts 64-bit programs in a 64-bit prefix; there
-        only /reg:32 reaches the 32-bit programs' view. (Debian's wine
-        starts the 32-bit reg, which sees that view anyway.)"""
+    def readme(self, line):
+        """Runs one of the readme's command lines in the prefix as the player
+        types it, and returns what it printed. A Windows line goes unchanged
+        to the command prompt, in a batch file, so that reg takes its quotes
+        and backslashes apart as on Windows; a Linux line is split into
+        words as a shell does, and wine hands them over. Either runs Wine's
+        64-bit programs, as the command prompt of 64-bit Windows does, and as
+        wine does in builds where it starts 64-bit programs in a 64-bit
+        prefix; there only /reg:32 reaches the 32-bit programs' view.
+        (Debian's wine starts the 32-bit reg, which sees that view anyway.)"""
         log = self.prefix.drive_c("driver-work", "readme.log")
+        if line.startswith("wine "):
+            command = [WINE64] + shlex.split(line)[1:]
+        else:
+            with open(self.prefix.drive_c("driver-work", "readme.bat"), "wb") as batch:
+                batch.write(line.encode("cp866") + b"\r\n")
+            command = [WINE64, "cmd", "/c", "C:\\driver-work\\readme.bat"]
         with open(log, "wb") as out:
-            result = subprocess.run([WINE64] + words[words.index("reg"):], env=self.prefix.env(),
-                                    stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT,
-                                    timeout=winedriver.WINE_TIMEOUT)
+            result = subprocess.run(command, env=self.prefix.env(), stdin=subprocess.DEVNULL, stdout=out,
+                                    stderr=subprocess.STDOUT, timeout=winedriver.WINE_TIMEOUT)
         with open(log, encoding="utf-8", errors="replace") as f:
             printed = f.read()
-        self.assertEqual(0, result.returncode, " ".join(words) + ":\n" + printed)
+        self.assertEqual(0, result.returncode, line + ":\n" + printed)
         return printed
 
     def lobby_key(self):

@@ -22,8 +22,8 @@ target only:
     every key it names (regedit's path too), the four values and the GUID
     are strings the built executable holds, so it cannot drift from what
     the program writes; its reg commands name the program's lobby key (the
-    import, the file the export wrote), and carry /reg:32 but for Windows
-    XP's forms of the same commands;
+    import, the file the export wrote; a query, also the game's App Paths
+    key), and carry /reg:32 but for Windows XP's forms of the same commands;
   * the package step refuses notices that no longer match the link map,
     and scripts/notices.py a link map with a runtime part it has no rule
     for, naming that part; neither writes its output then;
@@ -56,15 +56,16 @@ LAYOUT = [(EXE, 0o100755), (EXE + ".sha256", 0o100644), (README, 0o100644), (NOT
 VALUES = ["CurrentDirectory", "Path", "File", "Guid"]
 # The key the readme's commands check, back up, undo and restore.
 LOBBY_KEY = "\\Software\\Microsoft\\DirectPlay\\Applications\\RZN"
+# The key whose Path value the readme has players query for the game's folder.
+APP_PATHS_KEY = "\\Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\vrk.exe"
 # Windows' own words that the players' readme quotes. Every other «quote» in
 # it, and every "quote" in README.md, is a text of the program's own. Add a
 # Windows text here only in the exact words that Windows shows.
 WINDOWS_TEXTS = {
-    "ОК", "Отмена", "Да", "Разрешить", "Пуск", "Выполнить", "Запустить", "Подробнее", "Выполнить в любом случае",
-    "Система Windows защитила ваш компьютер", "Открыть файл — предупреждение системы безопасности",
-    "Контроль учетных записей", "Контроль учетных записей пользователей", "Издатель: Неизвестно",
-    "Командная строка", "cmd.exe", "Запуск от имени администратора", "Включение или отключение компонентов Windows",
-    "Компоненты прежних версий", "DirectPlay",
+    "ОК", "Отмена", "Да", "Разрешить", "Пуск", "Запустить", "Подробнее", "Выполнить в любом случае",
+    "Система Windows защитила ваш компьютер", "Контроль учетных записей", "Контроль учетных записей пользователей",
+    "Издатель: Неизвестно", "Командная строка", "cmd.exe", "Запуск от имени администратора",
+    "Включение или отключение компонентов Windows", "Компоненты прежних версий", "DirectPlay",
 }
 args = None
 
@@ -181,7 +182,8 @@ class Release(unittest.TestCase):
         self.assertTrue(guids and all(held(guid) for guid in guids), "a GUID that is not the program's: %s" % guids)
 
         # Every reg command names the lobby key, but the import, which names
-        # the file that the export wrote. On 64-bit Windows and under Wine
+        # the file that the export wrote, and a query may name the game's
+        # App Paths key, to show its folder. On 64-bit Windows and under Wine
         # each carries /reg:32, so that it sees what the 32-bit programs
         # see; only Windows XP's forms, the same commands, go without it.
         commands = [shlex.split(line) for line in text.splitlines() if re.match(r"\s*(wine )?reg ", line)]
@@ -190,7 +192,8 @@ class Release(unittest.TestCase):
         for words in commands:
             verb, target = words[words.index("reg") + 1:words.index("reg") + 3]
             line = " ".join(words)
-            self.assertIn(target, backups if verb == "import" else ["HKLM" + LOBBY_KEY], line)
+            keys = ["HKLM" + LOBBY_KEY] + (["HKLM" + APP_PATHS_KEY] if verb == "query" else [])
+            self.assertIn(target, backups if verb == "import" else keys, line)
             if "/reg:32" not in words:
                 self.assertNotEqual("wine", words[0], "a Wine command without /reg:32: " + line)
                 self.assertIn(words, [[w for w in twin if w != "/reg:32"] for twin in switched],
