@@ -378,7 +378,8 @@ class Scenarios(unittest.TestCase):
                     continue
                 printed = self.readme(line.replace(FOLDER, typed))
                 if verb == "dir":
-                    self.assertIn("vrk.exe", printed, "dir does not show the game's executable")
+                    # A listed file: its size, then its name (the echoed command has the name too).
+                    self.assertRegex(printed, r"(?m)\d +vrk\.exe\r?$", "dir does not list the game's executable")
             self.script = winedriver.Script().reg_dump("HKLM", LOBBY).reg_delete("HKLM", APPLICATIONS)
             self.queue_run()
             report = self.drive()
