@@ -373,8 +373,9 @@ class Scenarios(unittest.TestCase):
             for verb, line in steps:
                 if verb == "query":
                     shown = re.search(r"(?m)^\s+Path\s+REG_SZ {4}(.*?)\r?$", self.readme(line))
-                    self.assertEqual(folder, shown and shown[1], "the query does not show the folder")
-                    typed = folder + "\\" if folder.endswith("\\") else folder
+                    queried = shown and shown[1]
+                    self.assertEqual(folder, queried, "the query does not show the folder")
+                    typed = queried + "\\" if queried.endswith("\\") else queried
                     continue
                 printed = self.readme(line.replace(FOLDER, typed))
                 if verb == "dir":
