@@ -14,6 +14,7 @@ void ReportFailure(const char* message) noexcept {
     try {
         platform::MessageBoxA(0, message != nullptr && *message != '\0' ? message : unexpectedFailureText,
                               errorBox.caption, platform::MB_ICONERROR); // OK only, error icon
+        // NOLINTNEXTLINE(bugprone-empty-catch): a failure of the box itself has no one left to tell
     } catch (...) {
         // Nothing more can be told to the user; the exit status still says it.
     }

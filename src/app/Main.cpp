@@ -22,6 +22,8 @@ platform::HMODULE ToModule(TInstance* instance) {
 
 } // namespace
 
+// Windows fixes this signature: the command line is passed as a char*.
+// cppcheck-suppress constParameterPointer
 extern "C" int __stdcall WinMain(TInstance* instance, TInstance* previousInstance, char* commandLine,
                                  int showCommand) {
     return RunProgram(ToModule(instance), ToModule(previousInstance), commandLine, showCommand);

@@ -36,7 +36,7 @@ protected:
         return static_cast<std::int64_t>(TicksOf(local) - TicksOf(probe));
     }
 
-    static std::uint64_t Utc(const calendar::CivilTime& civil) { return *calendar::TicksFromCivil(civil); }
+    static std::uint64_t Utc(const calendar::CivilTime& civil) { return calendar::TicksOfMoment(civil); }
 
     // The UTC file time whose local time is the given calendar moment.
     static FILETIME UtcForLocal(const calendar::CivilTime& local) {

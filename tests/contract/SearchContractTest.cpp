@@ -63,7 +63,7 @@ TEST_F(SearchContract, FoldersAreFoundByNameButNeverCountAsTheFile) {
     folder.MakeDirectory("vrk.exe");
     const auto found = First(In("vrk.exe"));
     ASSERT_TRUE(found.has_value());
-    EXPECT_NE(found->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY, 0u);
+    EXPECT_NE(found.value_or(WIN32_FIND_DATAA{}).dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY, 0u);
     EXPECT_FALSE(FileIsPresent(In("vrk.exe")));
     // A path ending in a separator, or naming the folder's own entries, finds nothing usable.
     EXPECT_FALSE(First(In("vrk.exe\\")).has_value());

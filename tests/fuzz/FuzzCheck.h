@@ -7,10 +7,11 @@
 #include <cstdio>
 #include <cstdlib>
 
-#define FUZZ_CHECK(condition)                                                                                \
-    do {                                                                                                     \
-        if (!(condition)) {                                                                                  \
-            std::fprintf(stderr, "%s:%d: property failed: %s\n", __FILE__, __LINE__, #condition);            \
-            std::abort();                                                                                    \
-        }                                                                                                    \
-    } while (false)
+inline void FuzzCheck(bool holds, const char* file, int line, const char* condition) {
+    if (!holds) {
+        std::fprintf(stderr, "%s:%d: property failed: %s\n", file, line, condition);
+        std::abort();
+    }
+}
+
+#define FUZZ_CHECK(condition) FuzzCheck(static_cast<bool>(condition), __FILE__, __LINE__, #condition)

@@ -137,6 +137,7 @@ void BuildTree(FuzzedDataProvider& in) {
         try {
             model::SetCurrentDirectory(RandomPath(in, false));
         } catch (const std::invalid_argument&) {
+            // not a usable folder: the current one stays
         }
     }
 }

@@ -242,7 +242,7 @@ private:
         std::vector<std::string> closes;
         const auto& calls = model::Calls();
         for (std::size_t i = before.calls; i < calls.size(); ++i) {
-            if (calls[i].rfind("RegCloseKey(", 0) == 0) {
+            if (calls[i].starts_with("RegCloseKey(")) {
                 closes.push_back(calls[i]);
             }
         }

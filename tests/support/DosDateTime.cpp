@@ -1,5 +1,7 @@
 #include "DosDateTime.h"
 
+#include <stdexcept>
+
 namespace calendar {
 namespace {
 
@@ -46,6 +48,14 @@ constexpr Date CivilFromDays(std::int64_t days) {
 }
 
 } // namespace
+
+std::uint64_t TicksOfMoment(const CivilTime& civil) {
+    const auto ticks = TicksFromCivil(civil);
+    if (!ticks) {
+        throw std::invalid_argument("not a calendar moment from 1601 on");
+    }
+    return *ticks;
+}
 
 std::optional<std::uint64_t> TicksFromCivil(const CivilTime& civil) {
     if (civil.year < 1601 || civil.year > 30'000 || civil.month < 1 || civil.month > 12 || civil.day < 1 ||

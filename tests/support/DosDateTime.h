@@ -25,6 +25,10 @@ struct CivilTime {
 // or for fields out of their ranges (month 13, February 30, ...).
 std::optional<std::uint64_t> TicksFromCivil(const CivilTime& civil);
 
+// The same for a moment that a test names and knows to be valid; throws
+// std::invalid_argument for any other.
+std::uint64_t TicksOfMoment(const CivilTime& civil);
+
 // The calendar moment of a file time, whole seconds (fractions dropped).
 CivilTime CivilFromTicks(std::uint64_t ticks);
 

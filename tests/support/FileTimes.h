@@ -11,7 +11,7 @@ namespace contract {
 
 // The file time of a valid moment from 1601 on.
 inline platform::FILETIME UtcFileTime(const calendar::CivilTime& utc) {
-    const std::uint64_t ticks = *calendar::TicksFromCivil(utc);
+    const std::uint64_t ticks = calendar::TicksOfMoment(utc);
     return {static_cast<platform::DWORD>(ticks), static_cast<platform::DWORD>(ticks >> 32)};
 }
 

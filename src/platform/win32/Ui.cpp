@@ -4,6 +4,7 @@
 // <windows.h> after the boundary header: it turns the Windows names into macros.
 #include <windows.h>
 
+#include <bit>
 #include <string>
 
 namespace {
@@ -57,7 +58,7 @@ void RestrictDllSearchToSystem32() {
     if (proc == nullptr) {
         return;
     }
-    auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void*>(proc));
+    const auto setDefault = std::bit_cast<SetDefaultDllDirectoriesFn>(proc);
     setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 

@@ -48,6 +48,7 @@
 
 #include <dplobby.h>
 
+#include <bit>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -570,7 +571,7 @@ bool OpenLobby(const std::string& command, LobbySession& session) {
         Report("error\t" + command + "\tcreate-missing");
         return false;
     }
-    const auto create = reinterpret_cast<CreateFn>(reinterpret_cast<void*>(proc));
+    const auto create = std::bit_cast<CreateFn>(proc);
     LPDIRECTPLAYLOBBYA rawLobby = nullptr;
     HRESULT result = create(nullptr, &rawLobby, nullptr, nullptr, 0);
     if (FAILED(result) || rawLobby == nullptr) {
@@ -662,7 +663,7 @@ void Launch(const std::string& guidText, const std::string& reportPath) {
 bool Execute(const std::vector<std::string>& f, const std::string& reportPath) {
     const std::string& command = f[0];
     HKEY root = nullptr;
-    if (command.rfind("reg", 0) == 0 && (f.size() < 3 || !ParseRoot(f[1], root))) {
+    if (command.starts_with("reg") && (f.size() < 3 || !ParseRoot(f[1], root))) {
         return false;
     }
     if (command == "regdel") {

@@ -104,7 +104,7 @@ bool ListedBefore(std::string_view a, std::string_view b) {
     if (rank(a) != rank(b)) {
         return rank(a) < rank(b);
     }
-    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    return std::ranges::lexicographical_compare(a, b, [](char x, char y) {
         return FoldCase(static_cast<unsigned char>(x)) < FoldCase(static_cast<unsigned char>(y));
     });
 }
@@ -125,7 +125,7 @@ bool IsValidName(std::string_view name) {
     if (name.empty() || name == "." || name == "..") {
         return false;
     }
-    return std::none_of(name.begin(), name.end(), [](char c) {
+    return std::ranges::none_of(name, [](char c) {
         return static_cast<unsigned char>(c) < 0x20 ||
                std::string_view("<>:\"/\\|?*").find(c) != std::string_view::npos;
     });

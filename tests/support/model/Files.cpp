@@ -27,24 +27,22 @@ struct Entry {
     [[nodiscard]] bool IsDirectory() const { return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
 
     [[nodiscard]] Entry* Child(std::string_view childName) const {
-        const auto found = std::find_if(children.begin(), children.end(), [&](const auto& child) {
-            return paths::SameName(child->name, childName);
-        });
+        const auto found = std::ranges::find_if(
+            children, [&](const auto& child) { return paths::SameName(child->name, childName); });
         return found == children.end() ? nullptr : found->get();
     }
 
     Entry& Adopt(std::unique_ptr<Entry> child) {
-        const auto at = std::upper_bound(children.begin(), children.end(), child->name,
-                                         [](const std::string& newName, const auto& existing) {
-                                             return paths::ListedBefore(newName, existing->name);
-                                         });
+        const auto at = std::ranges::upper_bound(
+            children, child->name, paths::ListedBefore,
+            [](const auto& existing) -> const std::string& { return existing->name; });
         return **children.insert(at, std::move(child));
     }
 };
 
 // The last-write time of entries made without one.
 std::uint64_t DefaultTime() {
-    static const std::uint64_t ticks = *calendar::TicksFromCivil({2020, 6, 15, 12, 0, 0});
+    static const std::uint64_t ticks = calendar::TicksOfMoment({2020, 6, 15, 12, 0, 0});
     return ticks;
 }
 constexpr HANDLE kFirstSearchHandle = 0x00001000u;
@@ -176,12 +174,12 @@ std::optional<Found> FirstMatch(const char* path) {
             return Found{"..", parent.attributes, parent.lastWrite};
         }
     }
-    for (const auto& child : directory.children) {
-        if (paths::MatchesPattern(child->name, last)) {
-            return Found{child->name, child->attributes, child->lastWrite};
-        }
+    const auto match = std::ranges::find_if(
+        directory.children, [&](const auto& child) { return paths::MatchesPattern(child->name, last); });
+    if (match == directory.children.end()) {
+        return std::nullopt;
     }
-    return std::nullopt;
+    return Found{(*match)->name, (*match)->attributes, (*match)->lastWrite};
 }
 
 } // namespace
@@ -195,11 +193,7 @@ std::uint64_t TicksOf(FILETIME time) {
 }
 
 FILETIME FileTimeFromUtc(int year, int month, int day, int hour, int minute, int second) {
-    const auto ticks = calendar::TicksFromCivil({year, month, day, hour, minute, second});
-    if (!ticks) {
-        throw std::invalid_argument("model: not a calendar moment from 1601 on");
-    }
-    return FileTimeFromTicks(*ticks);
+    return FileTimeFromTicks(calendar::TicksOfMoment({year, month, day, hour, minute, second}));
 }
 
 void AddDirectory(const std::string& path) {

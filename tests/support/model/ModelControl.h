@@ -6,6 +6,7 @@
 
 #include "TestConstants.h"
 
+#include <cstdint>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -26,7 +27,7 @@ const std::vector<std::string>& Calls();
 
 // Message boxes. A scripted action answers each box in turn; a box shown
 // when no action is left is closed, as a user who dismisses it would.
-enum class BoxAction { Ok, Cancel, Close };
+enum class BoxAction : std::uint8_t { Ok, Cancel, Close };
 struct ShownBox {
     HWND owner;
     std::string text;    // the exact bytes passed in (Windows-1251)

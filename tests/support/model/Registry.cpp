@@ -32,8 +32,9 @@ constexpr REGSAM kKeySetValue = 0x0002;
 // by the same folding that file names use.
 std::string Fold(std::string_view text) {
     std::string folded(text);
-    std::transform(folded.begin(), folded.end(), folded.begin(),
-                   [](char c) { return static_cast<char>(paths::FoldCase(static_cast<unsigned char>(c))); });
+    std::ranges::transform(folded, folded.begin(), [](char c) {
+        return static_cast<char>(paths::FoldCase(static_cast<unsigned char>(c)));
+    });
     return folded;
 }
 
@@ -274,7 +275,7 @@ bool IsStringType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ |
 
 void ApplyGrowth(const Key& key, Value& value) {
     auto& growth = State().growth;
-    const auto match = std::find_if(growth.begin(), growth.end(), [&](const PendingGrowth& pending) {
+    const auto match = std::ranges::find_if(growth, [&](const PendingGrowth& pending) {
         return pending.root == key.root && pending.foldedPath == key.FoldedPath() &&
                pending.foldedName == Fold(value.name);
     });
@@ -543,7 +544,7 @@ LSTATUS RegSetValueExA(HKEY key, const char* valueName, DWORD reserved, DWORD ty
     }
     const std::string name = valueName != nullptr ? valueName : "";
     const auto& failing = model::State().failingSetNames;
-    if (std::find(failing.begin(), failing.end(), model::Fold(name)) != failing.end()) {
+    if (std::ranges::find(failing, model::Fold(name)) != failing.end()) {
         return ERROR_WRITE_FAULT;
     }
     std::string bytes;

@@ -37,8 +37,8 @@ TEST_F(EntryTest, FailedWriteKeepsEarlierValuesAndShowsItsMessage) {
 
     EXPECT_EQ(Enter(), 2); // the status of an unexpected failure
 
-    EXPECT_EQ(Lobby("CurrentDirectory")->bytes, Sz(gameFolder));
-    EXPECT_EQ(Lobby("Path")->bytes, Sz(gameFolder));
+    EXPECT_EQ(Lobby("CurrentDirectory").value_or(model::StoredValue{}).bytes, Sz(gameFolder));
+    EXPECT_EQ(Lobby("Path").value_or(model::StoredValue{}).bytes, Sz(gameFolder));
     EXPECT_FALSE(Lobby("File").has_value());
     EXPECT_FALSE(Lobby("Guid").has_value());
     const auto& boxes = model::ShownBoxes();

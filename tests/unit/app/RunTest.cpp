@@ -33,8 +33,7 @@ void ExpectQuestionThenError() {
 
 bool AnyCallStartsWith(const std::string& prefix) {
     const auto& calls = model::Calls();
-    return std::any_of(calls.begin(), calls.end(),
-                       [&](const std::string& call) { return call.rfind(prefix, 0) == 0; });
+    return std::ranges::any_of(calls, [&](const std::string& call) { return call.starts_with(prefix); });
 }
 
 } // namespace

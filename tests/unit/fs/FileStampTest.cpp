@@ -65,7 +65,7 @@ TEST_F(FileStampModel, PlainFileMakesFourCallsWithTheSearchClosedFirst) {
     ASSERT_EQ(calls.size(), 4u);
     EXPECT_EQ(calls[0], "FindFirstFileA(\"C:\\Games\\Dunmarsh\\\\vrk.exe\")")
         << "the path goes through unchanged";
-    EXPECT_EQ(calls[1].rfind("FindClose(", 0), 0u);
+    EXPECT_TRUE(calls[1].starts_with("FindClose(")) << calls[1];
     EXPECT_NE(calls[1], "FindClose(FFFFFFFF)");
     EXPECT_EQ(calls[2], "FileTimeToLocalFileTime(01D6430C7ECC6000)") << "the record's last-write time";
     EXPECT_EQ(calls[3], "FileTimeToDosDateTime(01D6430C7ECC6000)");
