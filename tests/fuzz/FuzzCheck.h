@@ -2,16 +2,16 @@
 
 // A property check for fuzz targets: prints the failed condition and where,
 // then aborts, so libFuzzer saves the input as a crash reproducer. Unlike
-// assert() it holds in every build type.
+// assert() it holds in every build type. The condition is tested as written
+// (the cast keeps a negation from being read as one to distribute).
 
 #include <cstdio>
 #include <cstdlib>
 
-inline void FuzzCheck(bool holds, const char* file, int line, const char* condition) {
-    if (!holds) {
-        std::fprintf(stderr, "%s:%d: property failed: %s\n", file, line, condition);
-        std::abort();
-    }
-}
-
-#define FUZZ_CHECK(condition) FuzzCheck(static_cast<bool>(condition), __FILE__, __LINE__, #condition)
+#define FUZZ_CHECK(condition)                                                                                \
+    do {                                                                                                     \
+        if (!static_cast<bool>(condition)) {                                                                 \
+            std::fprintf(stderr, "%s:%d: property failed: %s\n", __FILE__, __LINE__, #condition);            \
+            std::abort();                                                                                    \
+        }                                                                                                    \
+    } while (false)
