@@ -24,5 +24,7 @@ if [[ $host_codename == "$release" ]]; then
     exec "$@"
 fi
 root=$(cd "$scripts/.." && pwd)/build/debian12
-bash "$scripts/debian-root.sh" make "$root" "$release" "${packages[@]}"
+# Its messages go to standard error, so that they show when the command's
+# output is put aside.
+bash "$scripts/debian-root.sh" make "$root" "$release" "${packages[@]}" >&2
 exec bash "$scripts/debian-root.sh" run "$root" "$@"
