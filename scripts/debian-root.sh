@@ -122,8 +122,6 @@ if [[ -n $tree ]]; then
     mkdir -p "$root$tree"
     mount --rbind "$tree" "$root$tree"
 fi
-mkdir -p "$root/tmp"
-chmod 1777 "$root/tmp"
 exec chroot "$root" /bin/sh -c "cd \"\$1\" && shift && exec \"\$@\"" sh "$cwd" "$@"
 '
 
