@@ -1,42 +1,56 @@
 #!/usr/bin/env bash
 # A root of another Debian release, made with Debian's own tool (mmdebstrap)
-# from the machine's own apt mirrors, and commands run inside it.
+# from the machine's own Debian mirrors, and commands run inside it. A root
+# lies under this repository's build/ folder.
 #
 #   debian-root.sh make FOLDER CODENAME [PACKAGE...]
 #       makes FOLDER a minbase root of CODENAME with the packages, or, when
 #       it is one already, installs those of the packages it lacks;
 #   debian-root.sh run FOLDER [--in DIR] COMMAND...
-#       runs COMMAND in it: in the folder DIR of the root, or else in the
-#       current folder, with the work tree that holds it mounted at the
-#       same path in the root.
+#       runs COMMAND in it: in the folder DIR of the root, or else with this
+#       repository mounted at the same path, in the current folder when it
+#       lies in the repository and at the repository's top when not.
 #
-# A command runs in a mount namespace of its own, with /proc, /sys and /dev
-# and the machine's resolver mounted in the root: the kernel removes
-# every one of those mounts when the command ends, however it ends. The
-# root trusts the machine's certificate authorities too (a machine behind a
-# TLS-inspecting proxy needs them). Runs as root.
+# A command runs in bubblewrap's sandbox, in mount and process namespaces of
+# its own: a new /proc, a /dev of its own with only the usual few devices,
+# /sys read-only and the machine's resolver. The repository is bound
+# without those mounts, so no path in the root leads to the machine's /dev,
+# /proc or /sys, and when the command ends, however it ends, the kernel
+# drops the namespaces with every mount in them. The root trusts the
+# machine's certificate authorities too (a machine behind a TLS-inspecting
+# proxy needs them). Runs as root.
 set -euo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
+here=$(cd "$(dirname "$0")" && pwd -P)
+tree=$(dirname "$here")
 # shellcheck source=setup/common.sh
 . "$here/setup/common.sh"
 
 usage() {
-    sed -n '4,11p' "$0" | sed 's/^# \{0,1\}//' >&2
+    sed -n '6,12p' "$0" | sed 's/^# \{0,1\}//' >&2
     exit 2
 }
 
-# The suites of CODENAME, each on the machine's own mirror of it: the
-# archive's mirror for the release and its updates, the security mirror for
-# its security suite.
+# The folder's full path, when it lies under the repository's build/.
+root_path() { # folder
+    local path
+    path=$(realpath -m "$1")
+    [[ $path == "$tree/build/"?* ]] || die "$1 is not under $tree/build/, where the roots of this repository lie"
+    echo "$path"
+}
+
+# The suites of CODENAME, each on the machine's own mirror of Debian: the
+# archive's for the release and its updates, the security mirror for its
+# security suite.
 sources_for() { # codename
-    local archive security
-    archive=$(debian_mirror "$host_codename") || die "found no Debian apt source for $host_codename" \
-        "in $apt_etc to take the mirror from"
-    security=$(debian_mirror "$host_codename-security") || security=""
-    echo "deb $archive $1 main"
-    echo "deb $archive $1-updates main"
-    [[ -n $security ]] && echo "deb $security $1-security main"
-    return 0
+    local mirror
+    debian_mirror "$host_codename" Debian ||
+        die "apt knows no Debian archive for $host_codename (no index whose Release file has Origin Debian" \
+            "and Label Debian) to take the mirror from"
+    echo "deb $mirror $1 main"
+    echo "deb $mirror $1-updates main"
+    if debian_mirror "$host_codename-security" Debian-Security; then
+        echo "deb $mirror $1-security main"
+    fi
 }
 
 # Copies the machine's certificate bundle into the root, as a local
@@ -48,82 +62,85 @@ trust_machine_authorities() { # root
     mkdir -p "$1/usr/local/share/ca-certificates"
     cmp -s "$bundle" "$1/usr/local/share/ca-certificates/machine.crt" && return 0
     cp "$bundle" "$1/usr/local/share/ca-certificates/machine.crt"
-    run_in "$1" update-ca-certificates >/dev/null 2>&1 || die "could not add the machine's certificate authorities to the root at $1"
+    run_in "$1" --in / update-ca-certificates >"$work/ca.log" 2>&1 ||
+        die "could not add the machine's certificate authorities to the root at $1: $(tail -n 1 "$work/ca.log")"
 }
 
 make_root() { # folder codename package...
-    local root=$1 codename=$2
+    local root codename=$2
+    root=$(root_path "$1")
     shift 2
     local packages=(ca-certificates "$@")
+    mkdir -p "$(dirname "$root")"
+    # One make of a root at a time: two first uses would both make it.
+    exec 9>"$root.lock"
+    if ! flock -n 9; then
+        say "waiting for another make of the root at $root"
+        flock 9
+    fi
     if [[ -x $root/usr/bin/apt-get ]]; then
         local missing=() installed p
-        installed=$(run_in "$root" dpkg-query -W -f='${Package}:${Architecture} ${Status}\n' 2>/dev/null |
+        # shellcheck disable=SC2016 # dpkg-query fills in ${Package} and the rest
+        installed=$(run_in "$root" --in / dpkg-query -W -f='${Package}:${Architecture} ${Status}\n' |
             sed -n 's/^\(\S*\):\S* install ok installed$/\1/p')
         for p in "${packages[@]}"; do
             grep -qxF "$p" <<<"$installed" || missing+=("$p")
         done
         if ((${#missing[@]})); then
             say "installing into the $codename root at $root: ${missing[*]}"
-            run_in "$root" env DEBIAN_FRONTEND=noninteractive apt-get update -qq >/dev/null ||
-                die "apt-get update failed in the $codename root at $root"
-            run_in "$root" env DEBIAN_FRONTEND=noninteractive \
-                apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null ||
-                die "could not install ${missing[*]} into the $codename root at $root"
+            apt_in=(run_in "$root" --in /)
+            apt_release="the $codename root"
+            apt_get update -qq || apt_die "apt-get update failed in the $codename root at $root"
+            apt_get install -y -qq --no-install-recommends "${missing[@]}" ||
+                apt_die "could not install ${missing[*]} into the $codename root at $root"
         fi
     else
         command -v mmdebstrap >/dev/null || die "mmdebstrap is missing: scripts/install-deps.sh installs it"
         local sources
         sources=$(sources_for "$codename")
         say "making a $codename root at $root with mmdebstrap, from: $(paste -sd ';' <<<"$sources")"
-        rm -rf "$root"
-        mkdir -p "$(dirname "$root")"
-        # A root made half-way is made again from the start next time.
-        if ! mmdebstrap --quiet --variant=minbase --mode=root --include="$(
-            IFS=,
-            echo "${packages[*]}"
-        )" "$codename" "$root.new" - <<<"$sources"; then
-            rm -rf "$root.new"
-            die "mmdebstrap could not make the $codename root"
-        fi
+        # What an interrupted make left; mmdebstrap wants an empty folder.
+        # It mounts /dev, /proc and /sys in the root while it works: in a
+        # mount namespace of its own, those go with it however it ends.
+        remove_folder "$root.new"
+        remove_folder "$root"
+        unshare --mount --propagation private --fork --kill-child -- mmdebstrap --quiet --variant=minbase \
+            --mode=root --include="$(IFS=, && echo "${packages[*]}")" "$codename" "$root.new" - <<<"$sources" ||
+            die "mmdebstrap could not make the $codename root at $root.new (its messages are above)"
         mv "$root.new" "$root"
     fi
     trust_machine_authorities "$root"
 }
 
-# Runs a command in the root, in a mount namespace of its own: in DIR of
-# the root, or in the current folder with its work tree mounted.
+# Runs a command in the root, in bubblewrap's sandbox: in DIR of the root,
+# or with the repository mounted. bwrap writes the command's exit code to a
+# file descriptor once the command has run, so a sandbox that could not be
+# set up, or a command that could not be started, is told apart from a
+# command that failed.
 run_in() { # root [--in DIR] command...
-    local root tree="" cwd=$PWD
-    root=$(cd "$1" && pwd)
+    local root=$1 cwd status rc=0
     shift
+    command -v bwrap >/dev/null || die "bubblewrap (bwrap) is missing: scripts/install-deps.sh installs it"
+    local sandbox=(--bind "$root" / --proc /proc --dev /dev --ro-bind /sys /sys
+        --unshare-pid --die-with-parent)
+    if [[ -f /etc/resolv.conf ]]; then
+        sandbox+=(--ro-bind "$(readlink -f /etc/resolv.conf)" /etc/resolv.conf)
+    fi
     if [[ $1 == --in ]]; then
         cwd=$2
         shift 2
     else
-        tree=$(git rev-parse --show-toplevel 2>/dev/null || pwd)
+        cwd=$(pwd -P)
+        [[ $cwd/ == "$tree/"* ]] || cwd=$tree
+        sandbox+=(--bind "$tree" "$tree")
     fi
-    unshare --mount --propagation private -- /bin/bash -c "$inside" inside "$root" "$tree" "$cwd" "$@"
+    status=$(mktemp "$work/bwrap.XXXXXX")
+    bwrap "${sandbox[@]}" --chdir "$cwd" --json-status-fd 3 -- "$@" 3>"$status" || rc=$?
+    if ((rc > 0 && rc < 128)) && ! grep -q '"exit-code"' "$status"; then
+        die "bubblewrap could not set up the sandbox of the root at $root, or start $1 in it (its message is above)"
+    fi
+    return "$rc"
 }
-inside='
-set -e
-root=$1 tree=$2 cwd=$3
-shift 3
-# The root becomes a mount point of its own, so that a root made and
-# entered inside it can have a mount namespace of its own as well.
-mount --rbind "$root" "$root"
-mount -t proc proc "$root/proc"
-mount --rbind /sys "$root/sys"
-mount --rbind /dev "$root/dev"
-if [[ -f /etc/resolv.conf ]]; then
-    touch "$root/etc/resolv.conf"
-    mount --bind "$(readlink -f /etc/resolv.conf)" "$root/etc/resolv.conf"
-fi
-if [[ -n $tree ]]; then
-    mkdir -p "$root$tree"
-    mount --rbind "$tree" "$root$tree"
-fi
-exec chroot "$root" /bin/sh -c "cd \"\$1\" && shift && exec \"\$@\"" sh "$cwd" "$@"
-'
 
 (($# >= 2)) || usage
 action=$1 folder=$2
@@ -135,6 +152,7 @@ make)
     ;;
 run)
     (($# >= 1)) || usage
+    folder=$(root_path "$folder")
     [[ -x $folder/bin/sh ]] || die "$folder is not a root made by this script"
     run_in "$folder" "$@"
     ;;

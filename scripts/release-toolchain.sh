@@ -11,7 +11,8 @@
 #   bash scripts/release-toolchain.sh cmake --build --preset windows --target package
 set -euo pipefail
 scripts=$(cd "$(dirname "$0")" && pwd)
-me=release-toolchain
+me="release-toolchain"
+# shellcheck source=setup/common.sh
 . "$scripts/setup/common.sh"
 
 release=bookworm
@@ -20,11 +21,13 @@ packages=(cmake make g++-mingw-w64-i686 binutils-mingw-w64-i686 mingw-w64-i686-d
     python3 python3-pefile zip osslsigncode openssl git tzdata)
 
 (($#)) || die "usage: release-toolchain.sh COMMAND..."
+require_debian
 if [[ $host_codename == "$release" ]]; then
-    exec "$@"
+    "$@"
+    exit
 fi
-root=$(cd "$scripts/.." && pwd)/build/debian12
+root=$(dirname "$scripts")/build/debian12
 # Its messages go to standard error, so that they show when the command's
 # output is put aside.
 bash "$scripts/debian-root.sh" make "$root" "$release" "${packages[@]}" >&2
-exec bash "$scripts/debian-root.sh" run "$root" "$@"
+bash "$scripts/debian-root.sh" run "$root" "$@"

@@ -8,12 +8,14 @@
 #   bash scripts/test-in-root.sh            Debian 13 on Debian 12, else Debian 12
 #   bash scripts/test-in-root.sh trixie     that release
 #
-# The root is build/<release>-suite/root, made anew each time; the mounts it
-# needs live in a mount namespace of the run's own and go with it, however
-# the run ends. Runs as root; uncommitted changes are not in the clone.
+# The root is build/<release>-suite/root, made anew each time; the suite
+# runs in it through scripts/debian-root.sh, in a sandbox whose mounts go
+# with it, however the run ends. Runs as root; uncommitted changes are not
+# in the clone.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-me=test-in-root
+me="test-in-root"
+# shellcheck source=setup/common.sh
 . scripts/setup/common.sh
 
 release=${1:-}
@@ -28,7 +30,7 @@ root=$folder/root
 
 bash scripts/install-deps.sh >/dev/null
 # Every run starts from a root made anew.
-rm -rf "$folder"
+remove_folder "$folder"
 bash scripts/debian-root.sh make "$root" "$release" git
 git clone --quiet --no-local --no-checkout "$PWD" "$root/lobbyfix"
 git -C "$root/lobbyfix" checkout --quiet --detach "$commit"

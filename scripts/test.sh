@@ -30,7 +30,7 @@ cmake --preset host >/dev/null
 cmake --build --preset host -j"$jobs"
 run_ctest host unit -j"$jobs"
 
-stage "the set-up script, with stand-ins for apt-get"
+stage "the set-up and the Debian roots, against the real apt, dpkg, bash and bubblewrap"
 run_ctest host setup
 
 stage "contract tests over the model"

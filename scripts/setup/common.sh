@@ -1,12 +1,33 @@
-# What the set-up steps share: messages, the machine's release and apt
-# sources, and apt-get with every failure named by its cause. Sourced, not
-# run. The paths can be changed for the set-up's own test.
+#!/usr/bin/env bash
+# What the set-up steps and the Debian root scripts share: messages, the
+# machine's release, a scratch folder, and apt-get with its locks waited
+# for and every failure named by its cause. Sourced, not run. apt and dpkg
+# follow APT_CONFIG, DPKG_ADMINDIR and DPKG_ROOT, and the variables below
+# can move the release file, the wait and Debian's keyring: the set-up's own
+# test runs the real apt on a private machine that way.
 
 me=${me:-$(basename "$0" .sh)}
-apt_etc=${LOBBYFIX_APT_ETC:-/etc/apt}
 os_release=${LOBBYFIX_OS_RELEASE:-/etc/os-release}
-host_codename=$(. "$os_release" 2>/dev/null && echo "${VERSION_CODENAME:-}" || true)
-host_release=$(. "$os_release" 2>/dev/null && echo "Debian ${VERSION_ID:-} ($host_codename)" || true)
+# How long apt-get waits for a lock that another process holds, in seconds.
+lock_wait=${LOBBYFIX_LOCK_WAIT:-300}
+# shellcheck disable=SC2034 # for the scripts that source this file
+debian_keyring=${LOBBYFIX_DEBIAN_KEYRING:-/usr/share/keyrings/debian-archive-keyring.gpg}
+
+# The machine's release: its ID, its codename, and its name as people know
+# it ("Debian 12 (bookworm)", or the PRETTY_NAME of another, such as
+# "Ubuntu 24.04.1 LTS").
+read_release() {
+    # shellcheck source=/dev/null # the machine's release file, not a script of ours
+    . "$os_release" 2>/dev/null || return 0
+    local name=${PRETTY_NAME:-${ID:-}}
+    [[ ${ID:-} != debian ]] || name="Debian ${VERSION_ID:-} (${VERSION_CODENAME:-})"
+    printf '%s\t%s\t%s\n' "${ID:-}" "${VERSION_CODENAME:-}" "$name"
+}
+IFS=$'\t' read -r host_id host_codename host_release < <(read_release) || true
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/lobbyfix-${me//\//-}.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+apt_log=$work/apt.log
 
 say() { echo "$me: $*"; }
 die() {
@@ -18,100 +39,168 @@ require_root() {
     [[ $(id -u) == 0 ]] || die "not root: the set-up installs packages with apt-get; run it as root"
 }
 
-# The mirror of the machine's own Debian source for a suite, from
-# sources.list, *.list and deb822 *.sources alike. A Debian source is one
-# that carries the main component and is signed, if it names a key at all,
-# by Debian's archive keyring: a vendor's repository that happens to name
-# the release's codename as its suite (Docker's does) is never taken.
-debian_mirror() { # suite
-    local file found=""
-    for file in "$apt_etc"/sources.list "$apt_etc"/sources.list.d/*.list; do
-        [[ -f $file ]] || continue
-        found+=$(awk -v suite="$1" '
-            /^[[:space:]]*deb[[:space:]]/ {
-                options = ""; i = 2
-                if ($2 ~ /^\[/) { while (i <= NF) { options = options " " $i; if ($i ~ /\]$/) break; i++ }; i++ }
-                uri = $(i); s = $(i + 1); main = 0
-                for (j = i + 2; j <= NF; j++) if ($j == "main") main = 1
-                if (s == suite && main && (options !~ /signed-by=/ || options ~ /signed-by=[^] ]*debian-archive/))
-                    print uri
-            }' "$file")$'\n'
-    done
-    for file in "$apt_etc"/sources.list.d/*.sources; do
-        [[ -f $file ]] || continue
-        found+=$(awk -v suite="$1" '
-            function stanza() {
-                if (index(" " types " ", " deb ") && index(" " suites " ", " " suite " ") &&
-                    index(" " components " ", " main ") && enabled != "no" && uri != "" &&
-                    (signed == "" || signed ~ /debian-archive/))
-                    print uri
-                types = suites = components = uri = enabled = signed = ""
-            }
-            /^#/ { next }
-            /^[[:space:]]*$/ { stanza(); next }
-            { key = tolower($1); $1 = "" }
-            key == "types:" { types = $0 }
-            key == "suites:" { suites = $0 }
-            key == "components:" { components = $0 }
-            key == "uris:" { uri = $2 }
-            key == "enabled:" { enabled = tolower($2) }
-            key == "signed-by:" { signed = $0 }
-            END { stanza() }' "$file")$'\n'
-    done
-    found=$(grep -m1 . <<<"$found") || return 1
-    echo "${found%/}"
+# Debian 12 and 13 are the releases whose packages the set-up names.
+require_debian() {
+    case $host_id:$host_codename in
+    debian:bookworm | debian:trixie) ;;
+    *) die "this machine runs ${host_release:-a system that $os_release does not name}: the set-up is made for" \
+        "Debian 12 (bookworm) and Debian 13 (trixie) only" ;;
+    esac
 }
 
-# apt-get waits up to five minutes for a dpkg lock that another process
-# holds, and tries failed downloads again. Its output goes to $apt_log,
-# which the step sets.
+# Removes a folder that holds no mount point, on its own file system only:
+# a mount left under it by a killed process would lead elsewhere.
+remove_folder() { # folder
+    local folder mounted
+    folder=$(realpath -m "$1")
+    mounted=$(awk -v f="$folder" 'index($5 "/", f "/") == 1 { print $5 }' /proc/self/mountinfo | head -n 3)
+    [[ -z $mounted ]] || die "$folder holds mount points ($(paste -sd ' ' <<<"$mounted")): unmount them first"
+    rm -rf --one-file-system "$folder"
+}
+
+# Sets mirror to the address of Debian's own archive for a suite, as apt
+# knows it from the Release files of the machine's sources: the Origin
+# "Debian" and the archive's Label ("Debian" for a release and its updates,
+# "Debian-Security" for its security suite). A vendor's or a local
+# repository says otherwise, whatever its suite, component or options. When
+# apt has no index of it yet, the indexes are fetched first.
+debian_mirror() { # codename label
+    mirror=$(debian_uri "$@")
+    if [[ -z $mirror ]]; then
+        update_indexes
+        mirror=$(debian_uri "$@")
+    fi
+    mirror=${mirror%/}
+    [[ -n $mirror ]]
+}
+debian_uri() { # codename label
+    # shellcheck disable=SC2016 # apt fills in $(REPO_URI), not the shell
+    apt-get indextargets --format '$(REPO_URI)' "Origin: Debian" "Label: $2" "Codename: $1" 2>/dev/null | head -n 1
+}
+
+# apt-get without questions: dpkg keeps a configuration file that was
+# changed and reads no terminal. It waits for dpkg's lock as long as
+# $lock_wait, and tries a failed download three times more. Its output goes
+# to $apt_log; apt_in, when set, is the command that runs it (in a root).
+apt_in=()
 apt_get() {
-    DEBIAN_FRONTEND=noninteractive apt-get -o Acquire::Retries=3 -o DPkg::Lock::Timeout=300 "$@" \
-        >"${apt_log:?}" 2>&1
+    "${apt_in[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -o Acquire::Retries=3 \
+        -o DPkg::Lock::Timeout="$lock_wait" -o Dpkg::Options::=--force-confdef -o Dpkg::Options::=--force-confold \
+        "$@" </dev/null >"$apt_log" 2>&1
+}
+
+# The lock that apt could not take, and who holds it. apt names the holder
+# of the lists lock, but not of dpkg's lock once its wait has run out: the
+# kernel's table of locks has it.
+lock_holder() { # [log]
+    local path pid
+    path=$(sed -n 's/^E: Could not get lock \(\S*\)\. .*$/\1/p; s/^E: Unable to acquire the dpkg frontend lock (\(\S*\)), is another process using it?$/\1/p' \
+        "${1:-$apt_log}" | head -n 1)
+    [[ -n $path ]] || return 1
+    pid=$(lock_pid "$path")
+    if [[ -n $pid ]]; then
+        echo "$path, held by process $pid ($(cat "/proc/$pid/comm" 2>/dev/null))"
+    else
+        echo "$path, held by another process"
+    fi
+}
+
+# The process that holds a lock on a file, from /proc/locks, whose lines
+# read "1: POSIX ADVISORY WRITE <pid> <major>:<minor>:<inode> 0 EOF".
+lock_pid() { # path
+    local id
+    id=$(stat -c '%Hd %Ld %i' "$1" 2>/dev/null) || return 0
+    # shellcheck disable=SC2086 # the three numbers are meant to split
+    printf -v id '%02x:%02x:%s' $id
+    awk -v id="$id" '$2 != "->" && $6 == id { print $5; exit }' /proc/locks
 }
 
 # Why the last apt-get failed, in one line, from what it said.
-apt_cause() {
-    local missing
+apt_cause() { # [log]
+    local log=${1:-$apt_log} missing holder
     missing=$(sed -n "s/^E: Unable to locate package \(.*\)$/\1/p; s/^E: Package '\(.*\)' has no installation candidate$/\1/p" \
-        "$apt_log" | paste -sd ' ' -)
+        "$log" | paste -sd ' ' -)
     if [[ -n $missing ]]; then
-        echo "$host_release has no package $missing"
-    elif grep -qE 'Could not get lock|Unable to acquire the dpkg frontend lock|Unable to lock' "$apt_log"; then
-        echo "the dpkg lock is held by another process, and was not given up within five minutes" \
-            "($(grep -m1 -oE 'held by process [0-9]+ \([^)]*\)' "$apt_log" || echo "apt or dpkg is running"))"
-    elif grep -qE 'Permission denied|are you root' "$apt_log"; then
+        echo "${apt_release:-$host_release} has no package $missing"
+    elif grep -qE 'Permission denied|are you root' "$log"; then
         echo "not root: apt-get may not write the package database"
-    elif grep -qE 'Temporary failure resolving|Could not resolve|Network is unreachable|No route to host|Could not connect|Connection timed out|Connection refused' "$apt_log"; then
+    elif holder=$(lock_holder "$log"); then
+        echo "the lock $holder, was not given up within $lock_wait s"
+    elif grep -qE 'Temporary failure resolving|Could not resolve|Network is unreachable|No route to host|Could not connect|Connection timed out|Connection refused' "$log"; then
         echo "no network: the package mirror cannot be reached"
-    elif grep -qE 'Hash Sum mismatch|unexpected size|Mirror sync in progress' "$apt_log"; then
+    elif grep -qE 'Hash Sum mismatch|unexpected size|Mirror sync in progress' "$log"; then
         echo "a package mirror in mid-sync, whose indexes disagree with its release file for a while: try again later"
     else
         echo "apt-get failed"
     fi
 }
 
-# A mirror in mid-sync serves some indexes that do not match its release
-# file yet (seen here: the security suite's i386 index had the wrong size).
-# apt then keeps the indexes it could fetch and ends non-zero; the install
-# can still go on with those. Any other failure ends the set-up.
-update_indexes() { # [apt-get option...]
-    apt_get "$@" update -qq && return 0
-    if [[ $(apt_cause) != *mid-sync* ]]; then
-        apt_die "apt-get update failed"
-    fi
-    local failed
-    failed=$(sed -n 's/^[EW]: Failed to fetch \(\S*\) *\(.*\)$/\1 (\2)/p' "$apt_log" |
-        sed 's/ *\[IP: [^]]*\])$/)/' | paste -sd ';' -)
-    say "apt-get update could not fetch ${failed:-some indexes}; going on with the indexes it did fetch"
-}
-
-# Ends the set-up with the cause of the last apt-get failure and apt's own
-# lines.
+# Ends with the cause of the last apt-get failure and apt's own lines.
 apt_die() { # what failed
     {
         echo "$me: $1: $(apt_cause). apt-get said:"
         cat "$apt_log"
     } >&2
     exit 1
+}
+
+# Fetches the indexes. A lists lock that another apt-get holds (apt's daily
+# update, often at a machine's first boot) is waited for, as dpkg's is. With
+# options (a source list of the caller's own) every source counts; without,
+# only Debian's own do, and another source that fails is named and left out.
+update_indexes() { # [apt-get option...]
+    local waited=0 holder
+    until apt_get -o APT::Update::Error-Mode=any "$@" update -qq; do
+        if ! holder=$(lock_holder) || ((waited >= lock_wait)); then
+            update_failed "$@"
+            return
+        fi
+        ((waited > 0)) || say "waiting up to $lock_wait s for the lock $holder"
+        sleep 2
+        waited=$((waited + 2))
+    done
+}
+
+# apt-get update failed, and not for a lock. A source that is not Debian's
+# (apt knows Debian's by the Origin of their Release files) is named and
+# left out, once Debian's own indexes for the release are in. A mirror in
+# mid-sync serves some indexes that do not match its release file yet (seen
+# here: the security suite's i386 index had the wrong size): apt keeps the
+# indexes it could fetch, and the install can go on with those. Any other
+# failure of Debian's indexes ends the set-up.
+update_failed() { # [apt-get option...]
+    local line uri debian=() ours="" theirs=""
+    grep -qE '^[EW]: Failed to fetch ' "$apt_log" || apt_die "apt-get update failed"
+    if (($# == 0)); then
+        [[ -n $(debian_uri "$host_codename" Debian) ]] ||
+            apt_die "apt-get update could not fetch Debian's indexes for $host_codename"
+        # shellcheck disable=SC2016 # apt fills in $(REPO_URI), not the shell
+        mapfile -t debian < <(apt-get indextargets --format '$(REPO_URI)' "Origin: Debian" 2>/dev/null | sort -u)
+    fi
+    while read -r line; do
+        uri=${line#*: Failed to fetch }
+        uri=${uri%% *}
+        if (($#)) || starts_with_any "$uri" "${debian[@]}"; then
+            ours+=$line$'\n'
+        else
+            theirs+="$uri;"
+        fi
+    done < <(grep -E '^[EW]: Failed to fetch ' "$apt_log")
+    if [[ -n $ours ]]; then
+        printf '%s' "$ours" >"$work/debian-failures.log"
+        [[ $(apt_cause "$work/debian-failures.log") == *mid-sync* ]] ||
+            apt_die "apt-get update could not fetch Debian's indexes"
+        say "apt-get update could not fetch $(sed 's/^.: Failed to fetch \(\S*\) *\(.*\)$/\1 (\2)/; s/ *\[IP: [^]]*\])$/)/' \
+            "$work/debian-failures.log" | paste -sd ';' -); going on with the indexes it did fetch"
+    fi
+    [[ -z $theirs ]] || say "apt-get update could not fetch ${theirs%;}, of a source that is not Debian's; going on without it"
+}
+
+starts_with_any() { # text prefix...
+    local text=$1 prefix
+    shift
+    for prefix; do
+        [[ $text == "$prefix"* ]] && return 0
+    done
+    return 1
 }

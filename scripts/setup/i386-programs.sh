@@ -6,6 +6,7 @@
 # spends about a minute starting each Wine process. The paths below can be
 # changed for the set-up's own test.
 set -euo pipefail
+# shellcheck source=common.sh
 . "$(dirname "$0")/common.sh"
 
 loader=${LOBBYFIX_WINE_LOADER:-/usr/lib/wine/wine}
@@ -15,17 +16,33 @@ binfmt=${LOBBYFIX_BINFMT_MISC:-/proc/sys/fs/binfmt_misc}
 i386_magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
 i386_mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
 
-work=$(mktemp -d)
-apt_log=$work/apt.log
-trap 'rm -rf "$work"' EXIT
-
-# Succeeds when the loader runs; else prints the last line of its complaint,
-# in the C locale, so that the shell's "Exec format error" is not translated.
+# Succeeds when the loader runs; else prints the last line of its complaint.
+# The complaint that the kernel refused the program ("Exec format error") is
+# printed by this shell, in its own locale: the C locale is set in the
+# shell itself, so that the words are English whatever the caller's locale.
 loader_runs() {
     local out
-    out=$(LC_ALL=C "$loader" --version 2>&1) && return 0
+    out=$(
+        export LC_ALL=C
+        "$loader" --version 2>&1
+    ) && return 0
     echo "${out##*$'\n'}"
     return 1
+}
+
+# The version of a qemu-i386, its major number only, or nothing.
+qemu_major() { # path
+    "$1" --version 2>/dev/null | sed -n '1s/^.* version \([0-9]\+\)\..*$/\1/p'
+}
+
+# The interpreter of the registration of i386 programs, if there is one.
+registered_interpreter() {
+    [[ -f $binfmt/qemu-i386 ]] && sed -n 's/^interpreter //p' "$binfmt/qemu-i386" | grep -m1 .
+}
+
+drop_registration() { # why
+    say "removing the registration of i386 programs with $(registered_interpreter): $1"
+    echo -1 >"$binfmt/qemu-i386"
 }
 
 # The first qemu-i386 of version 8 or later on PATH.
@@ -33,7 +50,7 @@ recent_qemu() {
     local name path major
     for name in qemu-i386 qemu-i386-static; do
         path=$(command -v "$name") || continue
-        major=$("$path" --version 2>/dev/null | sed -n '1s/^.* version \([0-9]\+\)\..*$/\1/p')
+        major=$(qemu_major "$path")
         if [[ -n $major ]] && ((major >= 8)); then
             echo "$path"
             return 0
@@ -46,15 +63,14 @@ recent_qemu() {
 # index folder and package caches of its own for this one package: the
 # machine's apt sources, indexes and caches stay as they were.
 install_backports_qemu() {
-    local mirror keyring=/usr/share/keyrings/debian-archive-keyring.gpg signed=""
-    if [[ -z $host_codename ]] || ! mirror=$(debian_mirror "$host_codename"); then
-        echo "$me: found no Debian apt source for the release (${host_codename:-no codename in $os_release})" \
-            "to take qemu-user from its backports suite" >&2
+    local mirror
+    if ! debian_mirror "$host_codename" Debian; then
+        echo "$me: apt knows no Debian archive for $host_codename (no index whose Release file has Origin" \
+            "Debian and Label Debian) to take qemu-user from its backports suite" >&2
         return 1
     fi
-    [[ -f $keyring ]] && signed="[signed-by=$keyring] "
     mkdir -p "$work/backports/lists/partial" "$work/backports/parts"
-    echo "deb $signed$mirror $host_codename-backports main" >"$work/backports/sources.list"
+    echo "deb [signed-by=$debian_keyring] $mirror $host_codename-backports main" >"$work/backports/sources.list"
     local own=(-o "Dir::Etc::SourceList=$work/backports/sources.list" -o "Dir::Etc::SourceParts=$work/backports/parts"
         -o "Dir::State::Lists=$work/backports/lists"
         -o "Dir::Cache::pkgcache=$work/backports/pkgcache.bin"
@@ -68,17 +84,15 @@ install_backports_qemu() {
 
 # Registers qemu-i386 for i386 programs. The F flag opens the emulator once,
 # now, so that it also serves programs in other mount namespaces and
-# chroots. An older registration of the same name goes first: it points at
-# an old or missing qemu, or the loader would have run.
+# chroots. A registration of the same name that is still there goes first:
+# the loader did not run through it.
 register_qemu() { # qemu path
     if [[ ! -e $binfmt/register ]]; then
         say "binfmt_misc is not mounted: mounting it on $binfmt"
         mount -t binfmt_misc binfmt_misc "$binfmt" || return 1
     fi
-    if [[ -e $binfmt/qemu-i386 ]]; then
-        say "removing the registration of i386 programs that did not run the loader" \
-            "($(sed -n 's/^interpreter //p' "$binfmt/qemu-i386"))"
-        echo -1 >"$binfmt/qemu-i386" || return 1
+    if registered_interpreter >/dev/null; then
+        drop_registration "the loader did not run through it" || return 1
     fi
     say "registering $1 with binfmt_misc for i386 executables and shared objects"
     printf ':qemu-i386:M::%s:%s:%s:F' "$i386_magic" "$i386_mask" "$1" >"$binfmt/register"
@@ -94,6 +108,16 @@ cannot_run_i386() { # cause
     exit 1
 }
 
+# A registration from before whose interpreter is gone, or is a qemu older
+# than 8, goes: the kernel would send every i386 program to it. (Debian's
+# qemu-user-binfmt registers a link to qemu-i386 under another name.)
+if old=$(registered_interpreter); then
+    if [[ ! -x $old ]]; then
+        drop_registration "that file is gone"
+    elif major=$(qemu_major "$(readlink -f "$old")") && [[ -n $major ]] && ((major < 8)); then
+        drop_registration "qemu $major is too slow to start Wine"
+    fi
+fi
 why=$(loader_runs) && exit 0
 # Any other failure (a missing library, a broken Wine) is not the kernel's,
 # and qemu would not mend it.

@@ -2,6 +2,7 @@
 # Wine needs the Russian locale for code page 1251, and an English one to
 # prove that the texts still read correctly elsewhere.
 set -euo pipefail
+# shellcheck source=common.sh
 . "$(dirname "$0")/common.sh"
 gen=0
 for loc in ru_RU.UTF-8 en_US.UTF-8; do

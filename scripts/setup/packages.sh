@@ -3,6 +3,7 @@
 # need and that are missing, by names that Debian 12 and 13 both have; and
 # installs again a package whose command has vanished.
 set -euo pipefail
+# shellcheck source=common.sh
 . "$(dirname "$0")/common.sh"
 
 packages=(
@@ -24,8 +25,12 @@ packages=(
     # coverage (libclang-rt-dev names the release's own clang runtime)
     clang libclang-rt-dev clang-format clang-tidy cppcheck gcovr
     # a root of another Debian release, for the toolchain that builds
-    # releases and for the suite's run on another release
-    mmdebstrap
+    # releases and for the suite's run on another release, and the sandbox
+    # that commands run in there
+    mmdebstrap bubblewrap
+    # the shell scripts' lint, and signing the local Debian mirror that the
+    # set-up's own test serves
+    shellcheck gpg
 )
 
 # The commands the scripts and the build call by name, each with the package
@@ -56,6 +61,9 @@ commands=(
     cppcheck:cppcheck
     gcovr:gcovr
     mmdebstrap:mmdebstrap
+    bwrap:bubblewrap
+    shellcheck:shellcheck
+    gpg:gpg
     # the docs' link check, from the npm registry (the machine may have
     # Node.js from elsewhere, which brings its own npm)
     node:nodejs
@@ -76,10 +84,6 @@ broken_packages() {
     done | sort -u
 }
 mapfile -t broken < <(broken_packages)
-
-work=$(mktemp -d)
-apt_log=$work/apt.log
-trap 'rm -rf "$work"' EXIT
 
 # Installs (or, with --reinstall first, reinstalls) the packages. When apt
 # cannot resolve them on a mirror in mid-sync, it tries once more with every
