@@ -14,14 +14,16 @@
 #             (support, unit, fuzz, contract, e2e)
 #   cppcheck  cppcheck (warning, style, performance, portability) over the same
 #   coverage  line coverage of src/ by the unit tests, at least 90 %
+#   shell     every shell script, by shellcheck with the committed
+#             .shellcheckrc; any finding fails
 #
 # Environment: FUZZ_SECONDS (default 20) bounds each fuzz target;
 # COVERAGE_MIN (default 90) is the coverage floor in percent.
 set -uo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 1
 
 jobs=$(nproc)
-all_gates=(asan fuzz format tidy cppcheck coverage)
+all_gates=(asan fuzz format tidy cppcheck coverage shell)
 fuzz_seconds=${FUZZ_SECONDS:-20}
 coverage_min=${COVERAGE_MIN:-90}
 
@@ -137,6 +139,7 @@ run_tidy() { # build-folder log [clang-tidy option...] -- file...
     shift
     (($#)) || return 0
     out=$(mktemp -d)
+    # shellcheck disable=SC2016 # the inner bash expands them, one file each
     printf '%s\0' "$@" | xargs -0 -n 1 -P "$jobs" bash -c \
         'f=${!#}; clang-tidy "$@" >"$0/${f//\//_}.log" 2>&1' "$out" -p "$db" --quiet "${opts[@]}"
     local rc=$?
@@ -216,6 +219,29 @@ gate_coverage() {
     gcovr --root . --filter 'src/' --exclude 'src/platform/win32/' \
         --html-details "$dir/coverage.html" --txt - --print-summary \
         --fail-under-line "$coverage_min" "$dir"
+}
+
+# Every shell script, tracked or new: the *.sh files, and any other whose
+# first line starts it with bash or sh.
+shell_scripts() {
+    local f
+    git ls-files --cached --others --exclude-standard | while IFS= read -r f; do
+        [[ -f $f ]] || continue
+        if [[ $f == *.sh ]] || head -n 1 "$f" | grep -qE '^#!.*[/ ](ba)?sh( |$)'; then
+            echo "$f"
+        fi
+    done
+}
+
+gate_shell() {
+    local files
+    mapfile -t files < <(shell_scripts)
+    if ((${#files[@]} == 0)); then
+        echo "shellcheck: found no shell script, which means the list is wrong"
+        return 1
+    fi
+    shellcheck "${files[@]}" || return 1
+    echo "shellcheck: ${#files[@]} scripts checked (${files[*]}), no findings"
 }
 
 gates=("$@")
