@@ -238,7 +238,11 @@ class Release(unittest.TestCase):
         member = "%s(floating_to_chars.o)" % re.search(r"^(/\S+/libstdc\+\+\.a)\(", text, re.M)[1]
         unknown_map = self.write("unknown.map", text.replace("\n", "\n" + member + "\n", 1).encode())
         unknown_notices = os.path.join(self.work, "unknown-notices.txt")
+        nowhere, refused = os.path.join(self.work, "nowhere", "cert.p12"), os.path.join(self.work, "refused")
         return [
+            ("a certificate that is not there", [args.cmake, "--preset", "windows", "-B", refused,
+                                                 *signing(nowhere, os.path.join(self.work, "password.txt"))],
+             "LOBBYFIX_SIGN_PKCS12: there is no file " + nowhere, os.path.join(refused, "Makefile")),
             ("stale notices", [sys.executable, os.path.join(scripts, "package.py"), "--executable", exe,
                                "--map", link_map, "--archive", stale_zip, "--source", stale],
              "does not match the runtime parts linked into", stale_zip),
@@ -267,9 +271,9 @@ class Release(unittest.TestCase):
             self.assertTrue(os.fsencode(os.path.realpath(folder)) not in exe_one, "the image names " + folder)
         for wrong, command, says, unwritten in self.refusals(one):
             with self.subTest(refused=wrong):
-                result = subprocess.run(command, capture_output=True, text=True)
+                result = subprocess.run(command, cwd=args.source, capture_output=True, text=True)
                 self.assertNotEqual(0, result.returncode, wrong + " was not refused")
-                self.assertIn(says, result.stderr)
+                self.assertIn(says, " ".join(result.stderr.split()))  # CMake wraps its messages
                 self.assertFalse(os.path.exists(unwritten), unwritten + " was written")
 
         signed = two.package(*signing(p12, password))
