@@ -107,9 +107,11 @@ def main():
     link_map = args.map or os.path.splitext(args.executable)[0] + ".map"
     with open(os.path.join(release, "THIRD-PARTY-NOTICES.txt"), encoding="utf-8", newline="") as f:
         if f.read() != notices.generate(link_map):
+            # notices.py reads the toolchain's copyright files: run it with
+            # the toolchain that linked the executable.
             sys.exit("package: release/THIRD-PARTY-NOTICES.txt does not match the runtime parts linked into %s: "
-                     "run scripts/notices.py --map %s --output %s" % (
-                         name, link_map, os.path.join(release, "THIRD-PARTY-NOTICES.txt")))
+                     "run bash scripts/release-toolchain.sh /usr/bin/python3 scripts/notices.py --map %s --output %s"
+                     % (name, link_map, os.path.join(release, "THIRD-PARTY-NOTICES.txt")))
     readme = text_entry(os.path.join(release, "README-RU.txt"), bom=True).replace(b"@ZIP@", zip_name.encode())
     notice_text = text_entry(os.path.join(release, "THIRD-PARTY-NOTICES.txt"))
 
