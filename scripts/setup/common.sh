@@ -20,7 +20,7 @@ read_release() {
     # shellcheck source=/dev/null # the machine's release file, not a script of ours
     . "$os_release" 2>/dev/null || return 0
     local name=${PRETTY_NAME:-${ID:-}}
-    [[ ${ID:-} != debian ]] || name="Debian ${VERSION_ID:-} (${VERSION_CODENAME:-})"
+    [[ ${ID:-} != debian || -z ${VERSION_ID:-} ]] || name="Debian $VERSION_ID (${VERSION_CODENAME:-})"
     printf '%s\t%s\t%s\n' "${ID:-}" "${VERSION_CODENAME:-}" "$name"
 }
 IFS=$'\t' read -r host_id host_codename host_release < <(read_release) || true
@@ -53,7 +53,8 @@ require_debian() {
 remove_folder() { # folder
     local folder mounted
     folder=$(realpath -m "$1")
-    mounted=$(awk -v f="$folder" 'index($5 "/", f "/") == 1 { print $5 }' /proc/self/mountinfo | head -n 3)
+    mounted=$(awk -v f="$folder" '{ gsub(/\\040/, " ", $5) } index($5 "/", f "/") == 1 { print $5 }' \
+        /proc/self/mountinfo | head -n 3)
     [[ -z $mounted ]] || die "$folder holds mount points ($(paste -sd ' ' <<<"$mounted")): unmount them first"
     rm -rf --one-file-system "$folder"
 }
@@ -135,10 +136,11 @@ apt_cause() { # [log]
     fi
 }
 
-# Ends with the cause of the last apt-get failure and apt's own lines.
-apt_die() { # what failed
+# Ends with the cause of the last apt-get failure, read from its lines or
+# from some of them, and all of apt's lines.
+apt_die() { # what failed [log of the cause]
     {
-        echo "$me: $1: $(apt_cause). apt-get said:"
+        echo "$me: $1: $(apt_cause "${2:-$apt_log}"). apt-get said:"
         cat "$apt_log"
     } >&2
     exit 1
@@ -189,7 +191,7 @@ update_failed() { # [apt-get option...]
     if [[ -n $ours ]]; then
         printf '%s' "$ours" >"$work/debian-failures.log"
         [[ $(apt_cause "$work/debian-failures.log") == *mid-sync* ]] ||
-            apt_die "apt-get update could not fetch Debian's indexes"
+            apt_die "apt-get update could not fetch Debian's indexes" "$work/debian-failures.log"
         say "apt-get update could not fetch $(sed 's/^.: Failed to fetch \(\S*\) *\(.*\)$/\1 (\2)/; s/ *\[IP: [^]]*\])$/)/' \
             "$work/debian-failures.log" | paste -sd ';' -); going on with the indexes it did fetch"
     fi

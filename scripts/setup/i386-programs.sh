@@ -2,9 +2,9 @@
 # Wine's 32-bit half (the loader below) is an i386 Linux program, and every
 # 32-bit Windows program runs through it. Some kernels run no i386 programs
 # (booted with ia32_emulation=off): there they run through qemu-user's i386
-# emulator, registered with binfmt_misc. qemu 8 or later is needed: 7.2
-# spends about a minute starting each Wine process. The paths below can be
-# changed for the set-up's own test.
+# emulator, registered with binfmt_misc. qemu 8 or later is needed: 7.2 is
+# far slower at starting each Wine process. The paths below can be changed
+# for the set-up's own test.
 set -euo pipefail
 # shellcheck source=common.sh
 . "$(dirname "$0")/common.sh"
@@ -76,7 +76,7 @@ install_backports_qemu() {
         -o "Dir::Cache::pkgcache=$work/backports/pkgcache.bin"
         -o "Dir::Cache::srcpkgcache=$work/backports/srcpkgcache.bin")
     say "installing qemu-user from $host_codename-backports at $mirror" \
-        "(qemu-i386 8 or later starts a Wine process in about a second)"
+        "(qemu-i386 8 or later starts Wine processes far sooner than 7.2)"
     update_indexes "${own[@]}"
     apt_get "${own[@]}" install -y -qq --no-install-recommends -t "$host_codename-backports" qemu-user ||
         apt_die "could not install qemu-user from $host_codename-backports"

@@ -14,14 +14,13 @@ is a folder whose register file, once written, makes the loader run, as the
 kernel would; the project's commands and qemu-i386 are small scripts, which
 the mirror's packages install."""
 
-import fcntl
+import functools
 import hashlib
 import http.server
 import os
 import re
 import shutil
 import socket
-import stat
 import subprocess
 import sys
 import tempfile
@@ -98,12 +97,10 @@ ARCHIVES = {
 
 class Mirror:
     """The archives above as .deb files, indexes and Release files signed
-    with a key of the test's own, served on 127.0.0.1. Set `fault` to a path
-    to serve that file one byte longer than its Release file says."""
+    with a key of the test's own, served on 127.0.0.1."""
 
     def __init__(self, folder):
         self.folder = folder
-        self.fault = None
         self.gnupg = os.path.join(folder, "gnupg")
         os.makedirs(self.gnupg, mode=0o700)
         self.gpg("--quick-gen-key", "lobbyfix test mirror", "ed25519", "sign", "never")
@@ -112,26 +109,12 @@ class Mirror:
             f.write(self.gpg("--export"))
         for suite, (origin, label, codename, packages) in ARCHIVES.items():
             self.archive(suite, origin, label, codename, packages)
-        mirror = self
 
-        class Handler(http.server.SimpleHTTPRequestHandler):
-            def __init__(self, *args, **kwargs):
-                super().__init__(*args, directory=mirror.folder, **kwargs)
-
-            def send_head(self):
-                if self.path != mirror.fault:
-                    return super().send_head()
-                with open(os.path.join(mirror.folder, self.path.lstrip("/")), "rb") as f:
-                    body = f.read() + b"\n"
-                self.send_response(200)
-                self.send_header("Content-Length", str(len(body)))
-                self.end_headers()
-                return __import__("io").BytesIO(body)
-
+        class Quiet(http.server.SimpleHTTPRequestHandler):
             def log_message(self, *args):
                 pass
 
-        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), functools.partial(Quiet, directory=folder))
         self.url = "http://127.0.0.1:%d" % self.server.server_address[1]
         threading.Thread(target=self.server.serve_forever, daemon=True).start()
 
@@ -140,55 +123,51 @@ class Mirror:
                                "--passphrase", ""] + list(args), check=True, capture_output=True).stdout
 
     def archive(self, suite, origin, label, codename, packages):
-        root = os.path.join(self.folder, suite)
-        pool = os.path.join(self.folder, suite.split("/")[0], "pool")
+        base = os.path.join(self.folder, suite.split("/")[0])
         indexes = {"amd64": "", "i386": ""}
         for name, version, arch, fields, files in packages:
-            deb = self.deb(pool, name, version, arch, fields, files)
+            deb, control = self.deb(os.path.join(base, "pool"), name, version, arch, fields, files)
             with open(deb, "rb") as f:
                 data = f.read()
-            entry = ("Package: %s\nVersion: %s\nArchitecture: %s\nMaintainer: lobbyfix <t@example.org>\n%s"
-                     "Filename: %s\nSize: %d\nSHA256: %s\nDescription: %s\n\n"
-                     % (name, version, arch, fields, os.path.relpath(deb, os.path.join(self.folder, suite.split("/")[0])),
-                        len(data), hashlib.sha256(data).hexdigest(), name))
+            entry = "%sFilename: %s\nSize: %d\nSHA256: %s\n\n" % (
+                control, os.path.relpath(deb, base), len(data), hashlib.sha256(data).hexdigest())
             for index in (["amd64", "i386"] if arch == "all" else [arch]):
                 indexes[index] += entry
         sums = []
         for arch, text in indexes.items():
-            path = os.path.join(root, "main", "binary-" + arch, "Packages")
-            os.makedirs(os.path.dirname(path))
-            with open(path, "w") as f:
-                f.write(text)
             sums.append(" %s %d main/binary-%s/Packages" % (hashlib.sha256(text.encode()).hexdigest(),
                                                            len(text.encode()), arch))
-        release = os.path.join(root, "Release")
+            os.makedirs(os.path.join(self.folder, suite, "main", "binary-" + arch))
+            with open(os.path.join(self.folder, suite, "main", "binary-" + arch, "Packages"), "w") as f:
+                f.write(text)
+        release = os.path.join(self.folder, suite, "Release")
         with open(release, "w") as f:
-            f.write("Origin: %s\nLabel: %s\nSuite: %s\nCodename: %s\nDate: %s\n"
-                    "Architectures: amd64 i386\nComponents: main\nSHA256:\n%s\n"
-                    % (origin, label, codename, codename, time.strftime("%a, %d %b %Y %H:%M:%S UTC", time.gmtime()),
-                       "\n".join(sums)))
-        self.gpg("--clearsign", "--output", os.path.join(root, "InRelease"), release)
+            f.write("Origin: %s\nLabel: %s\nSuite: %s\nCodename: %s\nDate: %s\nArchitectures: amd64 i386\n"
+                    "Components: main\nSHA256:\n%s\n" % (origin, label, codename, codename,
+                                                        time.strftime("%a, %d %b %Y %H:%M:%S UTC", time.gmtime()),
+                                                        "\n".join(sums)))
+        self.gpg("--clearsign", "--output", os.path.join(self.folder, suite, "InRelease"), release)
 
     def deb(self, pool, name, version, arch, fields, files):
+        """A package of the files, a file under etc/ being a configuration
+        file; and its control paragraph."""
         tree = tempfile.mkdtemp(dir=self.folder)
-        os.makedirs(os.path.join(tree, "DEBIAN"))
+        control = ("Package: %s\nVersion: %s\nArchitecture: %s\nMaintainer: lobbyfix <t@example.org>\n%s"
+                   "Description: %s\n" % (name, version, arch, fields, name))
+        files = dict(files, **{"DEBIAN/control": control})
+        conffiles = "".join("/%s\n" % path for path in files if path.startswith("etc/"))
+        if conffiles:
+            files["DEBIAN/conffiles"] = conffiles
         for path, text in files.items():
             os.makedirs(os.path.join(tree, os.path.dirname(path)), exist_ok=True)
             with open(os.path.join(tree, path), "w") as f:
                 f.write(text)
             os.chmod(os.path.join(tree, path), 0o755 if text.startswith("#!") else 0o644)
-        with open(os.path.join(tree, "DEBIAN", "control"), "w") as f:
-            f.write("Package: %s\nVersion: %s\nArchitecture: %s\nMaintainer: lobbyfix <t@example.org>\n%s"
-                    "Description: %s\n" % (name, version, arch, fields, name))
-        conffiles = [path for path in files if path.startswith("etc/")]
-        if conffiles:
-            with open(os.path.join(tree, "DEBIAN", "conffiles"), "w") as f:
-                f.write("".join("/%s\n" % path for path in conffiles))
         os.makedirs(pool, exist_ok=True)
         deb = os.path.join(pool, "%s_%s_%s.deb" % (name, version.split(":")[-1], arch))
         subprocess.run(["dpkg-deb", "--root-owner-group", "-Zgzip", "-b", tree, deb], check=True, capture_output=True)
         shutil.rmtree(tree)
-        return deb
+        return deb, control
 
 
 def setUpModule():
@@ -247,6 +226,9 @@ class InstallDeps(unittest.TestCase):
         os.chmod(self.m, 0o755)
         self.addCleanup(shutil.rmtree, self.m)
         self.status_written = False
+        # What points apt and dpkg at the private machine.
+        self.private = dict(APT_CONFIG=os.path.join(self.m, "etc/apt/apt.conf"),
+                            DPKG_ADMINDIR=os.path.join(self.m, "var/lib/dpkg"), DPKG_ROOT=self.m)
         for folder in ("etc/apt/sources.list.d", "etc/apt/apt.conf.d", "etc/apt/preferences.d",
                        "var/lib/apt/lists/partial", "var/cache/apt/archives/partial", "var/log/apt",
                        "var/lib/dpkg/info", "var/lib/dpkg/updates", "usr/bin", "binfmt_misc"):
@@ -293,23 +275,22 @@ class InstallDeps(unittest.TestCase):
     def run_script(self, script=SCRIPT, user=None, prefix=(), **env):
         if not self.status_written:
             self.status()
-        env = dict(dict(PATH=":".join([os.path.join(self.m, "usr/bin"), TOOLS]), HOME=self.m, LANG="C.UTF-8",
-                        APT_CONFIG=os.path.join(self.m, "etc/apt/apt.conf"),
-                        DPKG_ADMINDIR=os.path.join(self.m, "var/lib/dpkg"), DPKG_ROOT=self.m,
-                        LOBBYFIX_OS_RELEASE=os.path.join(self.m, "etc/os-release"),
-                        LOBBYFIX_DEBIAN_KEYRING=MIRROR.keyring, LOBBYFIX_WINE_LOADER=self.loader,
-                        LOBBYFIX_BINFMT_MISC=self.binfmt), **env)
+        env = {**self.private, "PATH": ":".join([os.path.join(self.m, "usr/bin"), TOOLS]), "HOME": self.m,
+               "LANG": "C.UTF-8", "LOBBYFIX_OS_RELEASE": os.path.join(self.m, "etc/os-release"),
+               "LOBBYFIX_DEBIAN_KEYRING": MIRROR.keyring, "LOBBYFIX_WINE_LOADER": self.loader,
+               "LOBBYFIX_BINFMT_MISC": self.binfmt, **env}
         command = list(prefix) + ["bash", script]
         if user:
             command = ["setpriv", "--reuid=%d" % user, "--regid=%d" % user, "--clear-groups"] + command
         result = subprocess.run(command, env=env, capture_output=True, text=True, timeout=120)
         return result.returncode, result.stdout + result.stderr
 
-    def apt(self, *args):
-        self.status()
-        subprocess.run(["apt-get", "-qq"] + list(args), check=True, capture_output=True, env=dict(
-            os.environ, APT_CONFIG=os.path.join(self.m, "etc/apt/apt.conf"),
-            DPKG_ADMINDIR=os.path.join(self.m, "var/lib/dpkg")))
+    def apt(self, *command):
+        """apt-get or a dpkg command, on the private machine."""
+        if not self.status_written:
+            self.status()
+        return subprocess.run(command if command[0].startswith("dpkg") else ("apt-get", "-qq") + command, check=True,
+                              capture_output=True, text=True, env=dict(os.environ, **self.private)).stdout
 
     def has(self, path):
         return os.path.exists(os.path.join(self.m, path))
@@ -321,18 +302,14 @@ class InstallDeps(unittest.TestCase):
         del self.installed["cmake"]
         os.remove(os.path.join(self.m, "usr/bin/cppcheck"))
         self.status()
-        old = MIRROR.deb(os.path.join(self.m, "old"), "cmake-data", "3.25.0-1", "all", "", {"etc/cmake.conf": "old\n"})
-        subprocess.run(["dpkg", "-i", old], env=dict(os.environ, DPKG_ROOT=self.m,
-                                                     DPKG_ADMINDIR=os.path.join(self.m, "var/lib/dpkg")),
-                       check=True, capture_output=True)
+        old, _ = MIRROR.deb(os.path.join(self.m, "old"), "cmake-data", "3.25.0-1", "all", "", {"etc/cmake.conf": "old\n"})
+        self.apt("dpkg", "-i", old)
         self.write("etc/cmake.conf", "changed here\n")
         with Holder(os.path.join(self.m, "var/lib/dpkg/lock-frontend"), 3):
             status, out = self.run_script(LANG="ru_RU.UTF-8")
         self.assertEqual(0, status, out)
         self.assertIn("install-deps/packages: installing: cmake\n", out)
-        self.assertIn("cmake-data\t3.25.1-1", subprocess.run(
-            ["dpkg-query", "-W", "cmake-data"], env=dict(os.environ, DPKG_ADMINDIR=os.path.join(self.m, "var/lib/dpkg")),
-            capture_output=True, text=True).stdout)
+        self.assertEqual("cmake-data\t3.25.1-1\n", self.apt("dpkg-query", "-W", "cmake-data"))
         self.assertIn("install-deps/packages: reinstalling (a command of theirs is missing): cppcheck\n", out)
         self.assertTrue(self.has("usr/bin/cmake") and self.has("usr/bin/cppcheck"), out)
         with open(os.path.join(self.m, "etc/cmake.conf")) as f:
@@ -346,7 +323,6 @@ class InstallDeps(unittest.TestCase):
             self.assertIn("install-deps/packages: clang-format is still missing after installing clang-format", out)
 
     def test_index_failures_that_the_set_up_gets_through(self):
-        self.addCleanup(setattr, MIRROR, "fault", None)
         for case in ["a mirror in mid-sync", "a dead third-party source", "the lists lock held for a while"]:
             with self.subTest(case):
                 self.setUp()
@@ -358,9 +334,14 @@ class InstallDeps(unittest.TestCase):
                     # update, and its i386 ones only from the release.
                     self.write("var/lib/dpkg/arch", "amd64\n")
                     self.apt("update")
-                    MIRROR.fault = "/debian/dists/bookworm-updates/main/binary-i386/Packages"
-                    status, out = self.run_script()
-                    MIRROR.fault = None
+                    index = os.path.join(MIRROR.folder, "debian/dists/bookworm-updates/main/binary-i386/Packages")
+                    size = os.path.getsize(index)
+                    with open(index, "a") as f:
+                        f.write("\n")
+                    try:
+                        status, out = self.run_script()
+                    finally:
+                        os.truncate(index, size)
                     self.assertIn("install-deps/architecture: adding the i386 architecture\n", out)
                     self.assertRegex(out, r"could not fetch %s/debian/dists/bookworm-updates/main/binary-i386/"
                                      r"Packages \(File has unexpected size \(\d+ != \d+\)\. Mirror sync in "
@@ -431,9 +412,8 @@ class InstallDeps(unittest.TestCase):
                 self.assertIn(said.format(m=self.m, holder=holder and holder.held_by), out)
                 self.assertNotIn("mid-sync", out)
                 self.assertNotIn("-t bookworm", out)
-                if case in ("not root", "a release that is not Debian's"):
-                    self.assertEqual(["amd64", "i386"], sorted(open(os.path.join(self.m, "var/lib/dpkg/arch")).read().split()))
-                    self.assertEqual([], os.listdir(os.path.join(self.m, "var/lib/apt/lists/partial")))
+                if case in ("not root", "a release that is not Debian's"):  # nothing ran
+                    self.assertEqual(["partial"], sorted(os.listdir(os.path.join(self.m, "var/lib/apt/lists"))))
 
     def test_a_kernel_that_runs_no_32_bit_programs(self):
         for case in ["ru_RU.UTF-8", "C.UTF-8", "a registration whose qemu is gone", "a registration of qemu 7.2",
@@ -477,7 +457,6 @@ class InstallDeps(unittest.TestCase):
                     # The third-party source comes first, and has a qemu-user.
                     self.assertIn("installing qemu-user from bookworm-backports at %s/debian (" % MIRROR.url, out)
                     self.assertTrue(self.has("usr/bin/qemu-i386"))
-                    self.assertFalse(os.listdir(os.path.join(self.m, "var/lib/apt/lists/partial")))
                 else:
                     self.assertRegex(out, r"removing the registration of i386 programs with \S+: %s" % (
                         "that file is gone" if "gone" in case else "qemu 7 is too slow to start Wine"))
@@ -651,7 +630,7 @@ class DebianRoot(unittest.TestCase):
         machine.setUp()
         self.addCleanup(machine.doCleanups)
         machine.apt("update")
-        env = dict(os.environ, PATH=bin + ":" + os.environ["PATH"], APT_CONFIG=os.path.join(machine.m, "etc/apt/apt.conf"))
+        env = dict(os.environ, PATH=bin + ":" + os.environ["PATH"], APT_CONFIG=machine.private["APT_CONFIG"])
         shutil.rmtree(self.root)
         os.makedirs(self.root + ".new/usr")  # what an interrupted make left
         makes = [subprocess.Popen(["bash", os.path.join(self.tree, "scripts", "debian-root.sh"), "make", self.root,
