@@ -81,13 +81,33 @@ debian_uri() { # codename label
 
 # apt-get without questions: dpkg keeps a configuration file that was
 # changed and reads no terminal. It waits for dpkg's lock as long as
-# $lock_wait, and tries a failed download three times more. Its output goes
-# to $apt_log; apt_in, when set, is the command that runs it (in a root).
+# $lock_wait, and tries a failed download three times more. It speaks
+# English whatever the caller's locale, so that its lines can be read
+# here. Its output goes to $apt_log; apt_in, when set, is the command that
+# runs it (in a root).
 apt_in=()
 apt_get() {
-    "${apt_in[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -o Acquire::Retries=3 \
+    "${apt_in[@]}" env LC_ALL=C LANGUAGE= DEBIAN_FRONTEND=noninteractive apt-get -o Acquire::Retries=3 \
         -o DPkg::Lock::Timeout="$lock_wait" -o Dpkg::Options::=--force-confdef -o Dpkg::Options::=--force-confold \
         "$@" </dev/null >"$apt_log" 2>&1
+}
+
+# apt-get install. apt refuses to install anything after a dpkg run that
+# was killed (an earlier set-up's, say) until dpkg has finished that run's
+# work, which is done here first, without questions.
+apt_install() { # apt-get option... package...
+    apt_get install "$@" && return 0
+    grep -q "^E: dpkg was interrupted" "$apt_log" || return 1
+    say "dpkg was interrupted earlier; finishing its work first (dpkg --configure -a)"
+    if ! "${apt_in[@]}" env LC_ALL=C LANGUAGE= DEBIAN_FRONTEND=noninteractive dpkg --force-confdef --force-confold --configure -a \
+        </dev/null >"$apt_log" 2>&1; then
+        {
+            echo "$me: dpkg could not finish the work of the run that was interrupted. dpkg said:"
+            cat "$apt_log"
+        } >&2
+        exit 1
+    fi
+    apt_get install "$@"
 }
 
 # The lock that apt could not take, and who holds it. apt names the holder

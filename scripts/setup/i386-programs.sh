@@ -78,7 +78,7 @@ install_backports_qemu() {
     say "installing qemu-user from $host_codename-backports at $mirror" \
         "(qemu-i386 8 or later starts Wine processes far sooner than 7.2)"
     update_indexes "${own[@]}"
-    apt_get "${own[@]}" install -y -qq --no-install-recommends -t "$host_codename-backports" qemu-user ||
+    apt_install "${own[@]}" -y -qq --no-install-recommends -t "$host_codename-backports" qemu-user ||
         apt_die "could not install qemu-user from $host_codename-backports"
 }
 

@@ -93,16 +93,16 @@ mapfile -t broken < <(broken_packages)
 # -updates or -security suite. apt-get -y never downgrades a package (that
 # takes --allow-downgrades), and -t changes nothing under /etc/apt.
 install_packages() { # [--reinstall] package...
-    local options=(install -y -qq --no-install-recommends)
+    local options=(-y -qq --no-install-recommends)
     if [[ $1 == --reinstall ]]; then
         options+=(--reinstall)
         shift
     fi
-    apt_get "${options[@]}" "$@" && return 0
+    apt_install "${options[@]}" "$@" && return 0
     if [[ -n $host_codename ]] && grep -qE 'unmet dependencies|held broken packages' "$apt_log"; then
         say "apt-get could not resolve them; trying once more with every package taken from" \
             "$host_codename (-t $host_codename)"
-        apt_get "${options[@]}" -t "$host_codename" "$@" && return 0
+        apt_install "${options[@]}" -t "$host_codename" "$@" && return 0
     fi
     apt_die "could not install $*"
 }

@@ -276,7 +276,7 @@ class InstallDeps(unittest.TestCase):
         if not self.status_written:
             self.status()
         env = {**self.private, "PATH": ":".join([os.path.join(self.m, "usr/bin"), TOOLS]), "HOME": self.m,
-               "LANG": "C.UTF-8", "LOBBYFIX_OS_RELEASE": os.path.join(self.m, "etc/os-release"),
+               "LANG": "ru_RU.UTF-8", "LOBBYFIX_OS_RELEASE": os.path.join(self.m, "etc/os-release"),
                "LOBBYFIX_DEBIAN_KEYRING": MIRROR.keyring, "LOBBYFIX_WINE_LOADER": self.loader,
                "LOBBYFIX_BINFMT_MISC": self.binfmt, **env}
         command = list(prefix) + ["bash", script]
@@ -298,18 +298,25 @@ class InstallDeps(unittest.TestCase):
     def test_missing_packages_and_vanished_commands_come_from_the_mirror(self):
         # cmake is missing, and takes an upgrade of cmake-data, whose
         # configuration file was changed here; cppcheck's command is gone;
-        # dpkg's lock is held for a while by another process.
+        # dpkg's lock is held for a while by another process; a dpkg run
+        # was killed half-way, and left its journal.
         del self.installed["cmake"]
         os.remove(os.path.join(self.m, "usr/bin/cppcheck"))
         self.status()
         old, _ = MIRROR.deb(os.path.join(self.m, "old"), "cmake-data", "3.25.0-1", "all", "", {"etc/cmake.conf": "old\n"})
+        half, _ = MIRROR.deb(os.path.join(self.m, "old"), "libhalf", "1", "all", "", {})
         self.apt("dpkg", "-i", old)
+        self.apt("dpkg", "--unpack", half)
+        self.write("var/lib/dpkg/updates/0001", "Package: libhalf\nStatus: install ok unpacked\nVersion: 1\n"
+                   "Architecture: all\nMaintainer: lobbyfix <t@example.org>\nDescription: libhalf\n")
         self.write("etc/cmake.conf", "changed here\n")
         with Holder(os.path.join(self.m, "var/lib/dpkg/lock-frontend"), 3):
-            status, out = self.run_script(LANG="ru_RU.UTF-8")
+            status, out = self.run_script()
         self.assertEqual(0, status, out)
         self.assertIn("install-deps/packages: installing: cmake\n", out)
-        self.assertEqual("cmake-data\t3.25.1-1\n", self.apt("dpkg-query", "-W", "cmake-data"))
+        self.assertIn("install-deps/packages: dpkg was interrupted earlier; finishing its work first", out)
+        self.assertEqual("cmake-data 3.25.1-1 install ok installed\nlibhalf 1 install ok installed\n",
+                         self.apt("dpkg-query", "-W", "-f", "${Package} ${Version} ${Status}\n", "cmake-data", "libhalf"))
         self.assertIn("install-deps/packages: reinstalling (a command of theirs is missing): cppcheck\n", out)
         self.assertTrue(self.has("usr/bin/cmake") and self.has("usr/bin/cppcheck"), out)
         with open(os.path.join(self.m, "etc/cmake.conf")) as f:
