@@ -132,6 +132,9 @@ run_in() { # root [--in DIR] command...
     else
         cwd=$(pwd -P)
         [[ $cwd/ == "$tree/"* ]] || cwd=$tree
+        # Made here, as any folder: bwrap would make the path's folders
+        # readable by root alone.
+        mkdir -p "$root$tree"
         sandbox+=(--bind "$tree" "$tree")
     fi
     status=$(mktemp "$work/bwrap.XXXXXX")

@@ -30,7 +30,7 @@ packages=(
     mmdebstrap bubblewrap
     # the shell scripts' lint, and signing the local Debian mirror that the
     # set-up's own test serves
-    shellcheck gpg
+    shellcheck gpg gpg-agent
 )
 
 # The commands the scripts and the build call by name, each with the package
@@ -64,6 +64,7 @@ commands=(
     bwrap:bubblewrap
     shellcheck:shellcheck
     gpg:gpg
+    gpg-agent:gpg-agent
     # the docs' link check, from the npm registry (the machine may have
     # Node.js from elsewhere, which brings its own npm)
     node:nodejs

@@ -279,9 +279,11 @@ class InstallDeps(unittest.TestCase):
                "LANG": "ru_RU.UTF-8", "LOBBYFIX_OS_RELEASE": os.path.join(self.m, "etc/os-release"),
                "LOBBYFIX_DEBIAN_KEYRING": MIRROR.keyring, "LOBBYFIX_WINE_LOADER": self.loader,
                "LOBBYFIX_BINFMT_MISC": self.binfmt, **env}
+        if user:  # with scripts that any user may read
+            shutil.copytree(SCRIPTS, os.path.join(self.m, "scripts"), dirs_exist_ok=True)
+            script = os.path.join(self.m, "scripts", os.path.relpath(script, SCRIPTS))
+            prefix = ["setpriv", "--reuid=%d" % user, "--regid=%d" % user, "--clear-groups"] + list(prefix)
         command = list(prefix) + ["bash", script]
-        if user:
-            command = ["setpriv", "--reuid=%d" % user, "--regid=%d" % user, "--clear-groups"] + command
         result = subprocess.run(command, env=env, capture_output=True, text=True, timeout=120)
         return result.returncode, result.stdout + result.stderr
 
@@ -637,7 +639,8 @@ class DebianRoot(unittest.TestCase):
         machine.setUp()
         self.addCleanup(machine.doCleanups)
         machine.apt("update")
-        env = dict(os.environ, PATH=bin + ":" + os.environ["PATH"], APT_CONFIG=machine.private["APT_CONFIG"])
+        env = dict(os.environ, PATH=bin + ":" + os.environ["PATH"], APT_CONFIG=machine.private["APT_CONFIG"],
+                   LOBBYFIX_OS_RELEASE=os.path.join(machine.m, "etc/os-release"))
         shutil.rmtree(self.root)
         os.makedirs(self.root + ".new/usr")  # what an interrupted make left
         makes = [subprocess.Popen(["bash", os.path.join(self.tree, "scripts", "debian-root.sh"), "make", self.root,
