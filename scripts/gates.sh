@@ -1,24 +1,10 @@
 #!/usr/bin/env bash
 # Quality gates of the project. Each gate builds what it needs in its own
 # build folder and reports; the script ends non-zero when any gate failed.
+# What each gate checks, and its settings: CONTRIBUTING.md, "Quality gates".
 #
-#   bash scripts/gates.sh              every gate, in the order below
+#   bash scripts/gates.sh              every gate, in the order of all_gates
 #   bash scripts/gates.sh tidy format  only the named gates
-#
-# Gates:
-#   asan      unit tests under AddressSanitizer + UndefinedBehaviorSanitizer
-#   fuzz      every libFuzzer target, bounded in time, from its seed corpus
-#   format    clang-format, no changes allowed, over src/ tests/ bench/; and
-#             every relative link and anchor of the Markdown files resolves
-#   tidy      clang-tidy with the committed .clang-tidy over src/ and tests/
-#             (support, unit, fuzz, contract, e2e)
-#   cppcheck  cppcheck (warning, style, performance, portability) over the same
-#   coverage  line coverage of src/ by the unit tests, at least 90 %
-#   shell     every shell script, by shellcheck with the committed
-#             .shellcheckrc; any finding fails
-#
-# Environment: FUZZ_SECONDS (default 20) bounds each fuzz target;
-# COVERAGE_MIN (default 90) is the coverage floor in percent.
 set -uo pipefail
 cd "$(dirname "$0")/.." || exit 1
 
