@@ -24,6 +24,9 @@ here=$(cd "$(dirname "$0")" && pwd -P)
 tree=$(dirname "$here")
 # shellcheck source=setup/common.sh
 . "$here/setup/common.sh"
+# Standard error as the caller gave it: a sandbox that cannot be set up is
+# told there even while a command's own output goes to a log.
+exec 7>&2
 
 usage() {
     sed -n '6,12p' "$0" | sed 's/^# \{0,1\}//' >&2
@@ -60,10 +63,39 @@ trust_machine_authorities() { # root
     local bundle=/etc/ssl/certs/ca-certificates.crt
     [[ -f $bundle && -d $1/usr/share/ca-certificates ]] || return 0
     mkdir -p "$1/usr/local/share/ca-certificates"
-    cmp -s "$bundle" "$1/usr/local/share/ca-certificates/machine.crt" && return 0
+    machine_trusted "$1" && return 0
     cp "$bundle" "$1/usr/local/share/ca-certificates/machine.crt"
-    run_in "$1" --in / update-ca-certificates >"$work/ca.log" 2>&1 ||
+    if ! run_in "$1" --in / update-ca-certificates >"$work/ca.log" 2>&1; then
+        # So that the next make tries again.
+        rm -f "$1/usr/local/share/ca-certificates/machine.crt"
         die "could not add the machine's certificate authorities to the root at $1: $(tail -n 1 "$work/ca.log")"
+    fi
+}
+machine_trusted() { # root
+    local bundle=/etc/ssl/certs/ca-certificates.crt
+    [[ ! -f $bundle || ! -d $1/usr/share/ca-certificates ]] ||
+        cmp -s "$bundle" "$1/usr/local/share/ca-certificates/machine.crt"
+}
+
+# The packages of the list that the root lacks, one a line.
+missing_packages() { # root package...
+    local root=$1 installed p
+    shift
+    # shellcheck disable=SC2016 # dpkg-query fills in ${Package} and the rest
+    installed=$(run_in "$root" --in / dpkg-query -W -f='${Package}:${Architecture} ${Status}\n' |
+        sed -n 's/^\(\S*\):\S* install ok installed$/\1/p')
+    for p; do
+        grep -qxF "$p" <<<"$installed" || echo "$p"
+    done
+}
+
+# Takes the lock of a root, beside it, on descriptor 9: shared (-s) or
+# alone (-x), saying what it waits for when it has to.
+lock_root() { # root -s|-x what
+    exec 9>"$1.lock"
+    flock -n "$2" 9 && return 0
+    say "waiting for $3"
+    flock "$2" 9
 }
 
 make_root() { # folder codename package...
@@ -72,26 +104,24 @@ make_root() { # folder codename package...
     shift 2
     local packages=(ca-certificates "$@")
     mkdir -p "$(dirname "$root")"
-    # One make of a root at a time: two first uses would both make it.
-    exec 9>"$root.lock"
-    if ! flock -n 9; then
-        say "waiting for another make of the root at $root"
-        flock 9
+    # A root that is ready is only looked at, beside commands that run in
+    # it (they hold the lock shared). Changing it takes the lock alone: two
+    # first uses would both make it.
+    lock_root "$root" -s "another make of the root at $root"
+    if [[ -x $root/usr/bin/apt-get ]] && run_in "$root" --in / true && machine_trusted "$root" &&
+        [[ -z $(missing_packages "$root" "${packages[@]}") ]]; then
+        return 0
     fi
+    lock_root "$root" -x "another make of the root at $root, or the commands in it"
     if [[ -x $root/usr/bin/apt-get ]]; then
-        local missing=() installed p
-        # shellcheck disable=SC2016 # dpkg-query fills in ${Package} and the rest
-        installed=$(run_in "$root" --in / dpkg-query -W -f='${Package}:${Architecture} ${Status}\n' |
-            sed -n 's/^\(\S*\):\S* install ok installed$/\1/p')
-        for p in "${packages[@]}"; do
-            grep -qxF "$p" <<<"$installed" || missing+=("$p")
-        done
+        local missing
+        mapfile -t missing < <(missing_packages "$root" "${packages[@]}")
         if ((${#missing[@]})); then
             say "installing into the $codename root at $root: ${missing[*]}"
             apt_in=(run_in "$root" --in /)
             apt_release="the $codename root"
             apt_get update -qq || apt_die "apt-get update failed in the $codename root at $root"
-            apt_get install -y -qq --no-install-recommends "${missing[@]}" ||
+            apt_install -y -qq --no-install-recommends "${missing[@]}" ||
                 apt_die "could not install ${missing[*]} into the $codename root at $root"
         fi
     else
@@ -121,8 +151,11 @@ run_in() { # root [--in DIR] command...
     local root=$1 cwd status rc=0
     shift
     command -v bwrap >/dev/null || die "bubblewrap (bwrap) is missing: scripts/install-deps.sh installs it"
+    # The command keeps root's other powers: apt, mmdebstrap and a root
+    # made inside this one need them.
     local sandbox=(--bind "$root" / --proc /proc --dev /dev --ro-bind /sys /sys
-        --unshare-pid --die-with-parent)
+        --unshare-pid --die-with-parent --cap-drop CAP_MKNOD --cap-drop CAP_SYS_MODULE
+        --cap-drop CAP_SYS_RAWIO --cap-drop CAP_SYS_BOOT --cap-drop CAP_SYS_TIME)
     if [[ -f /etc/resolv.conf ]]; then
         sandbox+=(--ro-bind "$(readlink -f /etc/resolv.conf)" /etc/resolv.conf)
     fi
@@ -140,7 +173,8 @@ run_in() { # root [--in DIR] command...
     status=$(mktemp "$work/bwrap.XXXXXX")
     bwrap "${sandbox[@]}" --chdir "$cwd" --json-status-fd 3 -- "$@" 3>"$status" || rc=$?
     if ((rc > 0 && rc < 128)) && ! grep -q '"exit-code"' "$status"; then
-        die "bubblewrap could not set up the sandbox of the root at $root, or start $1 in it (its message is above)"
+        die "bubblewrap could not set up the sandbox of the root at $root, or start $1 in it" \
+            "(its message went to the command's standard error)" 2>&7
     fi
     return "$rc"
 }
@@ -157,6 +191,7 @@ run)
     (($# >= 1)) || usage
     folder=$(root_path "$folder")
     [[ -x $folder/bin/sh ]] || die "$folder is not a root made by this script"
+    lock_root "$folder" -s "the make of the root at $folder"
     run_in "$folder" "$@"
     ;;
 *) usage ;;

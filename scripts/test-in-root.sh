@@ -29,6 +29,10 @@ folder=build/$release-suite
 root=$folder/root
 
 bash scripts/install-deps.sh >/dev/null
+# One run a release at a time: the next one removes this one's root.
+mkdir -p build
+exec 8>"$folder.lock"
+flock -n 8 || die "another run on $release holds $folder.lock"
 # Every run starts from a root made anew.
 remove_folder "$folder"
 bash scripts/debian-root.sh make "$root" "$release" git

@@ -16,20 +16,24 @@ debian_keyring=${LOBBYFIX_DEBIAN_KEYRING:-/usr/share/keyrings/debian-archive-key
 # The machine's release: its ID, its codename, and its name as people know
 # it ("Debian 12 (bookworm)", or the PRETTY_NAME of another, such as
 # "Ubuntu 24.04.1 LTS").
+# (The fields are split at a unit separator: a tab, being white space,
+# would let an empty field vanish.)
 read_release() {
     # shellcheck source=/dev/null # the machine's release file, not a script of ours
     . "$os_release" 2>/dev/null || return 0
     local name=${PRETTY_NAME:-${ID:-}}
     [[ ${ID:-} != debian || -z ${VERSION_ID:-} ]] || name="Debian $VERSION_ID (${VERSION_CODENAME:-})"
-    printf '%s\t%s\t%s\n' "${ID:-}" "${VERSION_CODENAME:-}" "$name"
+    printf '%s\x1f%s\x1f%s\n' "${ID:-}" "${VERSION_CODENAME:-}" "$name"
 }
-IFS=$'\t' read -r host_id host_codename host_release < <(read_release) || true
+IFS=$'\x1f' read -r host_id host_codename host_release < <(read_release) || true
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/lobbyfix-${me//\//-}.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 apt_log=$work/apt.log
 
-say() { echo "$me: $*"; }
+# Messages go to standard error, so that none is taken for a function's
+# output.
+say() { echo "$me: $*" >&2; }
 die() {
     echo "$me: $*" >&2
     exit 1
@@ -64,10 +68,10 @@ remove_folder() { # folder
 # "Debian" and the archive's Label ("Debian" for a release and its updates,
 # "Debian-Security" for its security suite). A vendor's or a local
 # repository says otherwise, whatever its suite, component or options. When
-# apt has no index of it yet, the indexes are fetched first.
+# apt has no index of Debian's at all yet, the indexes are fetched first.
 debian_mirror() { # codename label
     mirror=$(debian_uri "$@")
-    if [[ -z $mirror ]]; then
+    if [[ -z $mirror && -z $(debian_uris) ]]; then
         update_indexes
         mirror=$(debian_uri "$@")
     fi
@@ -75,8 +79,12 @@ debian_mirror() { # codename label
     [[ -n $mirror ]]
 }
 debian_uri() { # codename label
+    debian_uris "Label: $2" "Codename: $1" | head -n 1
+}
+# The addresses of every Debian archive apt has an index of.
+debian_uris() { # [indextargets filter...]
     # shellcheck disable=SC2016 # apt fills in $(REPO_URI), not the shell
-    apt-get indextargets --format '$(REPO_URI)' "Origin: Debian" "Label: $2" "Codename: $1" 2>/dev/null | head -n 1
+    apt-get indextargets --format '$(REPO_URI)' "Origin: Debian" "$@" 2>/dev/null | sort -u
 }
 
 # apt-get without questions: dpkg keeps a configuration file that was
@@ -149,7 +157,7 @@ apt_cause() { # [log]
         echo "the lock $holder, was not given up within $lock_wait s"
     elif grep -qE 'Temporary failure resolving|Could not resolve|Network is unreachable|No route to host|Could not connect|Connection timed out|Connection refused' "$log"; then
         echo "no network: the package mirror cannot be reached"
-    elif grep -qE 'Hash Sum mismatch|unexpected size|Mirror sync in progress' "$log"; then
+    elif grep -qE "$mid_sync" "$log"; then
         echo "a package mirror in mid-sync, whose indexes disagree with its release file for a while: try again later"
     else
         echo "apt-get failed"
@@ -183,39 +191,60 @@ update_indexes() { # [apt-get option...]
     done
 }
 
-# apt-get update failed, and not for a lock. A source that is not Debian's
-# (apt knows Debian's by the Origin of their Release files) is named and
-# left out, once Debian's own indexes for the release are in. A mirror in
-# mid-sync serves some indexes that do not match its release file yet (seen
-# here: the security suite's i386 index had the wrong size): apt keeps the
-# indexes it could fetch, and the install can go on with those. Any other
-# failure of Debian's indexes ends the set-up.
+# apt-get update failed, and not for a lock. Each source that failed (a
+# download, a Release file missing or refused, a signature) is Debian's
+# when apt knows it for Debian's by the Origin of its Release files. Another
+# source (a vendor's, or one whose Release file apt never had) is named
+# and left out, once Debian's own indexes for the release are in. A mirror
+# in mid-sync serves some indexes that do not match its release file yet
+# (seen here: the security suite's i386 index had the wrong size): apt
+# keeps the old indexes of that suite, and the install can go on with
+# those. Any other failure of Debian's indexes ends the set-up.
 update_failed() { # [apt-get option...]
-    local line uri debian=() ours="" theirs=""
-    grep -qE '^[EW]: Failed to fetch ' "$apt_log" || apt_die "apt-get update failed"
+    local line uri debian=() ours=$work/debian-failures.log theirs=""
+    grep -qE "$failure_lines" "$apt_log" || apt_die "apt-get update failed"
     if (($# == 0)); then
         [[ -n $(debian_uri "$host_codename" Debian) ]] ||
             apt_die "apt-get update could not fetch Debian's indexes for $host_codename"
-        # shellcheck disable=SC2016 # apt fills in $(REPO_URI), not the shell
-        mapfile -t debian < <(apt-get indextargets --format '$(REPO_URI)' "Origin: Debian" 2>/dev/null | sort -u)
+        mapfile -t debian < <(debian_uris)
     fi
+    : >"$ours"
     while read -r line; do
-        uri=${line#*: Failed to fetch }
-        uri=${uri%% *}
-        if (($#)) || starts_with_any "$uri" "${debian[@]}"; then
-            ours+=$line$'\n'
+        uri=$(failed_uri "$line")
+        if (($#)) || starts_with_any "$uri" "${debian[@]}" ||
+            starts_with_any "$uri" "${debian[@]/#*:\/\//store:}"; then
+            echo "$line" >>"$ours"
         else
-            theirs+="$uri;"
+            theirs+=$uri$'\n'
         fi
-    done < <(grep -E '^[EW]: Failed to fetch ' "$apt_log")
-    if [[ -n $ours ]]; then
-        printf '%s' "$ours" >"$work/debian-failures.log"
-        [[ $(apt_cause "$work/debian-failures.log") == *mid-sync* ]] ||
-            apt_die "apt-get update could not fetch Debian's indexes" "$work/debian-failures.log"
+    done < <(grep -E "$failure_lines" "$apt_log")
+    if [[ -s $ours ]]; then
+        ! grep -vqE "$mid_sync" "$ours" ||
+            apt_die "apt-get update could not fetch Debian's indexes" "$ours"
         say "apt-get update could not fetch $(sed 's/^.: Failed to fetch \(\S*\) *\(.*\)$/\1 (\2)/; s/ *\[IP: [^]]*\])$/)/' \
-            "$work/debian-failures.log" | paste -sd ';' -); going on with the indexes it did fetch"
+            "$ours" | paste -sd ';' -); going on with the indexes it did fetch"
     fi
-    [[ -z $theirs ]] || say "apt-get update could not fetch ${theirs%;}, of a source that is not Debian's; going on without it"
+    [[ -z $theirs ]] || say "apt-get update could not fetch $(sort -u <<<"${theirs%$'\n'}" | paste -sd ';' -)," \
+        "of a source that is not Debian's archive as apt knows it; going on without it"
+}
+failure_lines="^[EW]: (Failed to fetch |The repository '|GPG error: )"
+mid_sync='Hash Sum mismatch|unexpected size|Mirror sync in progress'
+
+# The address in a line of apt's about a failed source. A file that failed
+# its check after the download is named by its list file, whose name is
+# the address with its slashes turned into underscores: it is given as
+# store: and that address.
+failed_uri() { # line
+    local uri=$1
+    uri=${uri#*: Failed to fetch }
+    uri=${uri#*The repository \'}
+    uri=${uri#*GPG error: }
+    uri=${uri%% *}
+    if [[ $uri == store:* ]]; then
+        uri=${uri##*/}
+        uri=store:${uri//_//}
+    fi
+    echo "$uri"
 }
 
 starts_with_any() { # text prefix...

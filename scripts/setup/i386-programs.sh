@@ -41,8 +41,11 @@ registered_interpreter() {
 }
 
 drop_registration() { # why
-    say "removing the registration of i386 programs with $(registered_interpreter): $1"
-    echo -1 >"$binfmt/qemu-i386"
+    local interpreter
+    interpreter=$(registered_interpreter)
+    say "removing the registration of i386 programs with $interpreter: $1"
+    (echo -1 >"$binfmt/qemu-i386") 2>/dev/null ||
+        cannot_run_i386 "the registration of i386 programs with $interpreter ($1) could not be removed from $binfmt"
 }
 
 # The first qemu-i386 of version 8 or later on PATH.
@@ -59,10 +62,17 @@ recent_qemu() {
     return 1
 }
 
-# qemu-user from the release's backports suite, through a source list, an
+# qemu-user: Debian 13's own is recent enough; Debian 12's (7.2) is not,
+# and there it comes from the backports suite, through a source list, an
 # index folder and package caches of its own for this one package: the
 # machine's apt sources, indexes and caches stay as they were.
-install_backports_qemu() {
+install_qemu() {
+    if [[ $host_codename != bookworm ]]; then
+        say "installing qemu-user from $host_codename"
+        update_indexes
+        apt_install -y -qq --no-install-recommends qemu-user || apt_die "could not install qemu-user"
+        return
+    fi
     local mirror
     if ! debian_mirror "$host_codename" Debian; then
         echo "$me: apt knows no Debian archive for $host_codename (no index whose Release file has Origin" \
@@ -108,24 +118,28 @@ cannot_run_i386() { # cause
     exit 1
 }
 
-# A registration from before whose interpreter is gone, or is a qemu older
-# than 8, goes: the kernel would send every i386 program to it. (Debian's
-# qemu-user-binfmt registers a link to qemu-i386 under another name.)
+# A registration from before goes when its qemu is older than 8, or when
+# the loader does not run and its interpreter is gone. (A registration
+# with the F flag runs without its file in sight: a container's host may
+# have made it.) Debian's qemu-user-binfmt registers a link to qemu-i386
+# under another name.
+why=$(loader_runs) && runs=1 || runs=0
 if old=$(registered_interpreter); then
-    if [[ ! -x $old ]]; then
+    if ((!runs)) && [[ ! -x $old ]]; then
         drop_registration "that file is gone"
     elif major=$(qemu_major "$(readlink -f "$old")") && [[ -n $major ]] && ((major < 8)); then
         drop_registration "qemu $major is too slow to start Wine"
     fi
+    why=$(loader_runs) && runs=1 || runs=0
 fi
-why=$(loader_runs) && exit 0
+((!runs)) || exit 0
 # Any other failure (a missing library, a broken Wine) is not the kernel's,
 # and qemu would not mend it.
 if [[ $why != *"Exec format error"* ]]; then
     die "Wine's 32-bit loader $loader does not run: $why"
 fi
 say "this kernel runs no 32-bit programs (32-bit emulation is off): running them through qemu-i386"
-qemu=$(recent_qemu) || { install_backports_qemu && qemu=$(recent_qemu); } ||
+qemu=$(recent_qemu) || { install_qemu && qemu=$(recent_qemu); } ||
     cannot_run_i386 "found no qemu-i386 of version 8 or later"
 register_qemu "$qemu" || cannot_run_i386 "could not register $qemu with binfmt_misc on $binfmt"
 why=$(loader_runs) || cannot_run_i386 "$why, even through $qemu"

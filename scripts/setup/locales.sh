@@ -6,7 +6,8 @@ set -euo pipefail
 . "$(dirname "$0")/common.sh"
 gen=0
 for loc in ru_RU.UTF-8 en_US.UTF-8; do
-    if ! locale -a 2>/dev/null | grep -qi "^${loc%.UTF-8}.utf8$"; then
+    # Not a pipe: grep -q would leave early and locale -a fail with SIGPIPE.
+    if ! grep -qi "^${loc%.UTF-8}.utf8$" < <(locale -a 2>/dev/null); then
         sed -i "s/^# *\(${loc} UTF-8\)/\1/" /etc/locale.gen
         grep -q "^${loc} UTF-8" /etc/locale.gen || echo "${loc} UTF-8" >>/etc/locale.gen
         gen=1
