@@ -134,8 +134,10 @@ make_root() { # folder codename package...
         # mount namespace of its own, those go with it however it ends.
         remove_folder "$root.new"
         remove_folder "$root"
+        # A failed download is tried three times more, as by the set-up.
         unshare --mount --propagation private --fork --kill-child -- mmdebstrap --quiet --variant=minbase \
-            --mode=root --include="$(IFS=, && echo "${packages[*]}")" "$codename" "$root.new" - <<<"$sources" ||
+            --mode=root --aptopt='Acquire::Retries "3"' --include="$(IFS=, && echo "${packages[*]}")" \
+            "$codename" "$root.new" - <<<"$sources" ||
             die "mmdebstrap could not make the $codename root at $root.new (its messages are above)"
         mv "$root.new" "$root"
     fi
