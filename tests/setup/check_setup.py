@@ -111,6 +111,7 @@ class Mirror:
             f.write(self.gpg("--export"))
         for suite, (origin, label, codename, packages) in ARCHIVES.items():
             self.archive(suite, origin, label, codename, packages)
+        self.stamp = int(time.time())
 
         class Quiet(http.server.SimpleHTTPRequestHandler):
             def log_message(self, *args):
@@ -119,6 +120,15 @@ class Mirror:
         self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), functools.partial(Quiet, directory=folder))
         self.url = "http://127.0.0.1:%d" % self.server.server_address[1]
         threading.Thread(target=self.server.serve_forever, daemon=True).start()
+
+    def published(self, *paths):
+        """Dates files that a test changed after every earlier version. The
+        server's Last-Modified counts whole seconds, and apt asks for a file
+        only if it is newer than the one apt has: a change made within the
+        second of the last one would be answered "not modified"."""
+        self.stamp = max(self.stamp, int(time.time())) + 1
+        for path in paths:
+            os.utime(path, (self.stamp, self.stamp))
 
     def gpg(self, *args):
         return subprocess.run(["gpg", "--homedir", self.gnupg, "--batch", "--quiet", "--pinentry-mode", "loopback",
@@ -196,6 +206,7 @@ def setUpModule():
 
 def tearDownModule():
     MIRROR.server.shutdown()
+    MIRROR.server.server_close()
     subprocess.run(["gpgconf", "--homedir", MIRROR.gnupg, "--kill", "all"], capture_output=True)
     shutil.rmtree(FOLDER)
 
@@ -219,6 +230,7 @@ class Holder:
     def __exit__(self, *exc):
         self.process.kill()
         self.process.wait()
+        self.process.stdout.close()
 
 
 class InstallDeps(unittest.TestCase):
@@ -389,7 +401,10 @@ class InstallDeps(unittest.TestCase):
         """A suite of the mirror whose index is one byte longer than its
         Release file says; or, compressed, whose .gz is as the Release file
         says but holds other than what it says of the uncompressed index."""
-        saved = {name: open(os.path.join(suite, name), "rb").read() for name in ("Release", "InRelease", index)}
+        saved = {}
+        for name in ("Release", "InRelease", index):
+            with open(os.path.join(suite, name), "rb") as f:
+                saved[name] = f.read()
         try:
             if not compressed:
                 with open(os.path.join(suite, index), "ab") as f:
@@ -408,11 +423,13 @@ class InstallDeps(unittest.TestCase):
                     f.write(release)
                 MIRROR.gpg("--yes", "--clearsign", "--output", os.path.join(suite, "InRelease"),
                            os.path.join(suite, "Release"))
+            MIRROR.published(*(os.path.join(suite, name) for name in saved))
             yield
         finally:
             for name, data in saved.items():
                 with open(os.path.join(suite, name), "wb") as f:
                     f.write(data)
+            MIRROR.published(*(os.path.join(suite, name) for name in saved))
             if os.path.exists(os.path.join(suite, index + ".gz")):
                 os.remove(os.path.join(suite, index + ".gz"))
 
@@ -652,6 +669,7 @@ class DebianRoot(unittest.TestCase):
             self.assertEqual("started\n", process.stdout.readline())
             process.kill()
             process.wait()
+            process.stdout.close()
             deadline = time.monotonic() + 10
             while self.sleepers() and time.monotonic() < deadline:
                 time.sleep(0.1)
