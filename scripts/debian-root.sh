@@ -25,8 +25,9 @@ tree=$(dirname "$here")
 # shellcheck source=setup/common.sh
 . "$here/setup/common.sh"
 # Standard error as the caller gave it: a sandbox that cannot be set up is
-# told there even while a command's own output goes to a log.
-exec 7>&2
+# told there even while a command's own output goes to a log. This script's
+# own descriptors are numbered above 9 (see make_root).
+exec {caller_stderr}>&2
 
 usage() {
     sed -n '6,12p' "$0" | sed 's/^# \{0,1\}//' >&2
@@ -89,13 +90,15 @@ missing_packages() { # root package...
     done
 }
 
-# Takes the lock of a root, beside it, on descriptor 9: shared (-s) or
-# alone (-x), saying what it waits for when it has to.
+# Takes the lock of a root, beside it: shared (-s) or alone (-x), saying
+# what it waits for when it has to. A lock taken before is let go first.
+root_lock=
 lock_root() { # root -s|-x what
-    exec 9>"$1.lock"
-    flock -n "$2" 9 && return 0
+    [[ -z $root_lock ]] || exec {root_lock}>&-
+    exec {root_lock}>"$1.lock"
+    flock -n "$2" "$root_lock" && return 0
     say "waiting for $3"
-    flock "$2" 9
+    flock "$2" "$root_lock"
 }
 
 make_root() { # folder codename package...
@@ -135,10 +138,17 @@ make_root() { # folder codename package...
         remove_folder "$root.new"
         remove_folder "$root"
         # A failed download is tried three times more, as by the set-up.
-        unshare --mount --propagation private --fork --kill-child -- mmdebstrap --quiet --variant=minbase \
-            --mode=root --aptopt='Acquire::Retries "3"' --include="$(IFS=, && echo "${packages[*]}")" \
-            "$codename" "$root.new" - <<<"$sources" ||
-            die "mmdebstrap could not make the $codename root at $root.new (its messages are above)"
+        # mmdebstrap hands apt a pipe as "cat >&N", which dash runs only for
+        # N below 10, and the pipe takes the lowest free numbers: those are
+        # kept free of what a caller left open. It keeps the lock, above 9.
+        # Its few lines of progress stay: on a failure, apt's own messages
+        # come with them.
+        (
+            exec 3>&- 4>&- 5>&- 6>&- 7>&- 8>&- 9>&-
+            exec unshare --mount --propagation private --fork --kill-child -- mmdebstrap --variant=minbase \
+                --mode=root --aptopt='Acquire::Retries "3"' --include="$(IFS=, && echo "${packages[*]}")" \
+                "$codename" "$root.new" - <<<"$sources"
+        ) || die "mmdebstrap could not make the $codename root at $root.new (its messages are above)"
         mv "$root.new" "$root"
     fi
     trust_machine_authorities "$root"
@@ -176,7 +186,7 @@ run_in() { # root [--in DIR] command...
     bwrap "${sandbox[@]}" --chdir "$cwd" --json-status-fd 3 -- "$@" 3>"$status" || rc=$?
     if ((rc > 0 && rc < 128)) && ! grep -q '"exit-code"' "$status"; then
         die "bubblewrap could not set up the sandbox of the root at $root, or start $1 in it" \
-            "(its message went to the command's standard error)" 2>&7
+            "(its message went to the command's standard error)" 2>&"$caller_stderr"
     fi
     return "$rc"
 }

@@ -31,8 +31,8 @@ root=$folder/root
 bash scripts/install-deps.sh >/dev/null
 # One run a release at a time: the next one removes this one's root.
 mkdir -p build
-exec 8>"$folder.lock"
-flock -n 8 || die "another run on $release holds $folder.lock"
+exec {suite_lock}>"$folder.lock"
+flock -n "$suite_lock" || die "another run on $release holds $folder.lock"
 # Every run starts from a root made anew.
 remove_folder "$folder"
 bash scripts/debian-root.sh make "$root" "$release" git

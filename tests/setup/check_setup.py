@@ -691,13 +691,18 @@ class DebianRoot(unittest.TestCase):
         return found
 
     def test_a_make_waits_for_another_and_mends_an_interrupted_one(self):
-        # mmdebstrap, as the real one, refuses a folder that is not empty.
+        # mmdebstrap, as the real one, refuses a folder that is not empty,
+        # and fails when its pipe to apt would be numbered 10 or more (dash
+        # runs its "cat >&N" only below 10): with a descriptor from 3 to 9
+        # open at its start, on this machine.
         bin = os.path.join(self.folder, "bin")
         os.makedirs(bin)
         log = os.path.join(self.folder, "mmdebstrap.log")
         with open(os.path.join(bin, "mmdebstrap"), "w") as f:
             f.write(script('for a; do target=$last; last=$a; done\n'
                            '[ -z "$(ls -A "$target" 2>/dev/null)" ] || { echo "E: $target is not empty" >&2; exit 1; }\n'
+                           'for fd in 3 4 5 6 7 8 9; do [ ! -e /proc/$$/fd/$fd ] || '
+                           '{ echo "/bin/sh: 1: Syntax error: Bad fd number" >&2; exit 1; }; done\n'
                            'cat >>%s.sources; echo start >>%s; sleep 1; cp -a %s "$target"; echo end >>%s'
                            % (log, log, self.standin, log)))
         os.chmod(os.path.join(bin, "mmdebstrap"), 0o755)
@@ -709,7 +714,9 @@ class DebianRoot(unittest.TestCase):
                    LOBBYFIX_OS_RELEASE=os.path.join(machine.m, "etc/os-release"))
         shutil.rmtree(self.root)
         os.makedirs(self.root + ".new/usr")  # what an interrupted make left
-        makes = [subprocess.Popen(["bash", os.path.join(self.tree, "scripts", "debian-root.sh"), "make", self.root,
+        # Each from a caller that left descriptor 8 open.
+        makes = [subprocess.Popen(["bash", "-c", 'exec 8>/dev/null; exec bash "$@"', "caller",
+                                   os.path.join(self.tree, "scripts", "debian-root.sh"), "make", self.root,
                                    "trixie"], env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
                  for _ in range(2)]
         outs = [make.communicate(timeout=60)[0] for make in makes]
