@@ -60,22 +60,21 @@ sources_for() { # codename
 # Copies the machine's certificate bundle into the root, as a local
 # authority of its own, so that the root's bundle holds every authority the
 # machine trusts.
+machine_bundle=/etc/ssl/certs/ca-certificates.crt
 trust_machine_authorities() { # root
-    local bundle=/etc/ssl/certs/ca-certificates.crt
-    [[ -f $bundle && -d $1/usr/share/ca-certificates ]] || return 0
-    mkdir -p "$1/usr/local/share/ca-certificates"
     machine_trusted "$1" && return 0
-    cp "$bundle" "$1/usr/local/share/ca-certificates/machine.crt"
+    mkdir -p "$1/usr/local/share/ca-certificates"
+    cp "$machine_bundle" "$1/usr/local/share/ca-certificates/machine.crt"
     if ! run_in "$1" --in / update-ca-certificates >"$work/ca.log" 2>&1; then
         # So that the next make tries again.
         rm -f "$1/usr/local/share/ca-certificates/machine.crt"
         die "could not add the machine's certificate authorities to the root at $1: $(tail -n 1 "$work/ca.log")"
     fi
 }
+# Whether the root trusts them already, or has nothing to trust them with.
 machine_trusted() { # root
-    local bundle=/etc/ssl/certs/ca-certificates.crt
-    [[ ! -f $bundle || ! -d $1/usr/share/ca-certificates ]] ||
-        cmp -s "$bundle" "$1/usr/local/share/ca-certificates/machine.crt"
+    [[ ! -f $machine_bundle || ! -d $1/usr/share/ca-certificates ]] ||
+        cmp -s "$machine_bundle" "$1/usr/local/share/ca-certificates/machine.crt"
 }
 
 # The packages of the list that the root lacks, one a line.

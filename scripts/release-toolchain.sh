@@ -22,6 +22,7 @@ packages=(cmake make g++-mingw-w64-i686 binutils-mingw-w64-i686 mingw-w64-i686-d
 
 (($#)) || die "usage: release-toolchain.sh COMMAND..."
 require_debian
+# Not exec: the scratch folder of common.sh goes when this script exits.
 if [[ $host_codename == "$release" ]]; then
     "$@"
     exit

@@ -95,9 +95,13 @@ debian_uris() { # [indextargets filter...]
 # runs it (in a root).
 apt_in=()
 apt_get() {
-    "${apt_in[@]}" env LC_ALL=C LANGUAGE= DEBIAN_FRONTEND=noninteractive apt-get -o Acquire::Retries=3 \
-        -o DPkg::Lock::Timeout="$lock_wait" -o Dpkg::Options::=--force-confdef -o Dpkg::Options::=--force-confold \
-        "$@" </dev/null >"$apt_log" 2>&1
+    quiet_apt apt-get -o Acquire::Retries=3 -o DPkg::Lock::Timeout="$lock_wait" \
+        -o Dpkg::Options::=--force-confdef -o Dpkg::Options::=--force-confold "$@"
+}
+# An apt or dpkg command in English, with no questions and no terminal,
+# its output in $apt_log.
+quiet_apt() { # command...
+    "${apt_in[@]}" env LC_ALL=C LANGUAGE= DEBIAN_FRONTEND=noninteractive "$@" </dev/null >"$apt_log" 2>&1
 }
 
 # apt-get install. apt refuses to install anything after a dpkg run that
@@ -107,8 +111,7 @@ apt_install() { # apt-get option... package...
     apt_get install "$@" && return 0
     grep -q "^E: dpkg was interrupted" "$apt_log" || return 1
     say "dpkg was interrupted earlier; finishing its work first (dpkg --configure -a)"
-    if ! "${apt_in[@]}" env LC_ALL=C LANGUAGE= DEBIAN_FRONTEND=noninteractive dpkg --force-confdef --force-confold --configure -a \
-        </dev/null >"$apt_log" 2>&1; then
+    if ! quiet_apt dpkg --force-confdef --force-confold --configure -a; then
         {
             echo "$me: dpkg could not finish the work of the run that was interrupted. dpkg said:"
             cat "$apt_log"

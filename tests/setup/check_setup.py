@@ -603,6 +603,7 @@ class DebianRoot(unittest.TestCase):
                 f.write(script(text))
             os.chmod(os.path.join(self.standin, "usr/bin", name), 0o755)
         self.root = os.path.join(self.tree, "build", "root")
+        self.script = os.path.join(self.tree, "scripts", "debian-root.sh")
         shutil.copytree(self.standin, self.root, symlinks=True)
         os.symlink(self.tree, os.path.join(self.folder, "link"))
 
@@ -614,11 +615,9 @@ class DebianRoot(unittest.TestCase):
         self.assertEqual([], self.mounts())
         subprocess.run(["rm", "-rf", "--one-file-system", self.folder], check=True)
 
-    def run_root(self, *args, cwd=None, **kwargs):
-        script = os.path.join(cwd or self.tree, "scripts", "debian-root.sh")
-        return subprocess.run(["bash", script if cwd else os.path.join(self.tree, "scripts", "debian-root.sh")]
-                              + list(args), cwd=cwd or self.tree, capture_output=True, text=True, timeout=60,
-                              **kwargs)
+    def run_root(self, *args, **kwargs):
+        return subprocess.run(["bash", self.script] + list(args), cwd=self.tree, capture_output=True, text=True,
+                              timeout=60, **kwargs)
 
     def test_a_command_reaches_the_repository_and_none_of_the_machine(self):
         probe = ("pwd; cat %s/MARKER; echo dev:; ls -A /dev; echo root:; ls -A %s/build/root/dev; echo mounts:; "
@@ -663,8 +662,8 @@ class DebianRoot(unittest.TestCase):
                 self.assertIn(said, result.stderr)
                 self.assertEqual([], self.mounts())
         with self.subTest("it is killed"):
-            process = subprocess.Popen(["bash", os.path.join(self.tree, "scripts", "debian-root.sh"), "run",
-                                        self.root, "sh", "-c", "echo started; exec sleep " + self.marker],
+            process = subprocess.Popen(["bash", self.script, "run", self.root, "sh", "-c",
+                                        "echo started; exec sleep " + self.marker],
                                        cwd=self.tree, stdout=subprocess.PIPE, text=True)
             self.assertEqual("started\n", process.stdout.readline())
             process.kill()
@@ -715,9 +714,9 @@ class DebianRoot(unittest.TestCase):
         shutil.rmtree(self.root)
         os.makedirs(self.root + ".new/usr")  # what an interrupted make left
         # Each from a caller that left descriptor 8 open.
-        makes = [subprocess.Popen(["bash", "-c", 'exec 8>/dev/null; exec bash "$@"', "caller",
-                                   os.path.join(self.tree, "scripts", "debian-root.sh"), "make", self.root,
-                                   "trixie"], env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        makes = [subprocess.Popen(["bash", "-c", 'exec 8>/dev/null; exec bash "$@"', "caller", self.script,
+                                   "make", self.root, "trixie"],
+                                  env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
                  for _ in range(2)]
         outs = [make.communicate(timeout=60)[0] for make in makes]
         self.assertEqual([0, 0], [make.returncode for make in makes], outs)
