@@ -107,6 +107,8 @@ struct Expected {
     std::map<ValueId, model::StoredValue> values;
     std::map<KeyId, std::string> keys; // folded path -> path as given
     std::set<ValueId> volatileValues;  // grown by the model on a read
+    // Growths not yet applied, one per read: a write does not stop them.
+    std::multiset<ValueId> pendingGrowth;
     std::set<KeyId> denied;
     std::set<std::string> failingNames; // folded
 };
@@ -167,6 +169,7 @@ void Populate(FuzzedDataProvider& in, Expected& expected) {
             model::GrowValueBeforeRead(root, expected.keys.at({root, foldedPath}), foldedName,
                                        in.ConsumeRandomLengthString(8) + "x");
             expected.volatileValues.insert(it->first);
+            expected.pendingGrowth.insert(it->first);
             break;
         }
         }
@@ -437,6 +440,9 @@ private:
             return;
         }
         const ValueId id{key->first, key->second, Fold(name)};
+        if (const auto growth = expected_.pendingGrowth.find(id); growth != expected_.pendingGrowth.end()) {
+            expected_.pendingGrowth.erase(growth); // the size query has applied it
+        }
         if (expected_.volatileValues.count(id) != 0) {
             return;
         }
@@ -479,7 +485,9 @@ private:
         }
         const ValueId id{key->first, key->second, Fold(name)};
         expected_.values[id] = {platform::REG_SZ, text + '\0'};
-        expected_.volatileValues.erase(id);
+        if (expected_.pendingGrowth.count(id) == 0) {
+            expected_.volatileValues.erase(id);
+        }
         if (key->second.empty()) {
             expected_.keys.emplace(*key, ""); // the root itself
         }
